@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QJsonParseError>
+#include <QNetworkReply>
+#include <QString>
+
+#include <exception>
+#include <string>
+
+namespace TranslateCore {
+
+// A transport failure of the HTTP or WebSocket stack, carried unchanged until it is shown.
+class NetworkError : public std::exception {
+public:
+    NetworkError(QNetworkReply::NetworkError code, QString message)
+        : m_code(code), m_message(std::move(message)), m_what(m_message.toStdString()) {}
+    QNetworkReply::NetworkError code() const noexcept { return m_code; }
+    const QString &message() const noexcept { return m_message; }
+    const char *what() const noexcept override { return m_what.c_str(); }
+
+private:
+    QNetworkReply::NetworkError m_code;
+    QString m_message;
+    std::string m_what;
+};
+
+// Bytes that are not JSON at all, as the parser reported them.
+class JsonParseError : public std::exception {
+public:
+    explicit JsonParseError(QJsonParseError error)
+        : m_error(error), m_what(error.errorString().toStdString()) {}
+    const QJsonParseError &error() const noexcept { return m_error; }
+    const char *what() const noexcept override { return m_what.c_str(); }
+
+private:
+    QJsonParseError m_error;
+    std::string m_what;
+};
+
+} // namespace TranslateCore

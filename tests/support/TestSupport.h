@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace TestSupport {
+
+// Runs the event loop until `done` holds or `timeout` passes; returns whether it held.
+bool spinUntil(const std::function<bool()> &done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// Drives a coroutine to completion on the event loop and returns its result (or rethrows).
+// Fails the test, and throws, if it does not finish within `timeout`.
+template<typename T>
+T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    std::optional<T> result;
+    std::exception_ptr error;
+    bool finished = false;
+    auto wrapper = [](QCoro::Task<T> inner, std::optional<T> *out, std::exception_ptr *err,
+                      bool *flag) -> QCoro::Task<> {
+        try {
+            out->emplace(co_await inner);
+        } catch (...) {
+            *err = std::current_exception();
+        }
+        *flag = true;
+    }(std::move(task), &result, &error, &finished);
+    if (!spinUntil([&] { return finished; }, timeout))
+        throw std::runtime_error("task did not finish in time");
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
+}
+
+inline void runTask(QCoro::Task<> task, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    std::exception_ptr error;
+    bool finished = false;
+    auto wrapper = [](QCoro::Task<> inner, std::exception_ptr *err, bool *flag) -> QCoro::Task<> {
+        try {
+            co_await inner;
+        } catch (...) {
+            *err = std::current_exception();
+        }
+        *flag = true;
+    }(std::move(task), &error, &finished);
+    if (!spinUntil([&] { return finished; }, timeout))
+        throw std::runtime_error("task did not finish in time");
+    if (error)
+        std::rethrow_exception(error);
+}
+
+// Processes the events already posted (resumptions of coroutines) without waiting for new ones.
+void drainEvents();
+
+} // namespace TestSupport
