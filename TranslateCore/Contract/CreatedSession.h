@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QtGlobal>
+
+namespace TranslateCore {
+
+// A translation session the service has just created, with the address and one-time ticket of its
+// live socket and the points it reserved.
+struct CreatedSession {
+    qint64 id = 0;
+    // Kept as received; ProductionEndpoint::socketURL validates it again when connecting.
+    QString wsURL;
+    QString ticket;
+    qint64 available = 0;
+    qint64 reserved = 0;
+
+    // Throws TranslationFailure::invalidResponse for a missing or unreadable member,
+    // unsafeAddress when the socket address is not the service's own, and audioFormat when
+    // "inputAudio" does not ask for 16 kHz mono PCM_S16LE.
+    static CreatedSession fromJson(const QJsonObject &json);
+
+    friend bool operator==(const CreatedSession &, const CreatedSession &) = default;
+};
+
+} // namespace TranslateCore
