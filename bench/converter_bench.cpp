@@ -1,6 +1,6 @@
 // Converting captured system audio (48 kHz stereo float, 10 ms buffers) into upload frames,
 // beside a bare libswresample loop doing the same resampling and downmix.
-#include "AudioConverter/AudioPCMConverter.h"
+#include "TranslateCore/AudioConverter/AudioPCMConverter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Cancellation.h"
-#include "Contract/Instant.h"
+#include "TranslateCore/Contract/Instant.h"
 
 #include <QCoroTask>
 

@@ -1,6 +1,6 @@
 #include "AudioPCMConverter.h"
 
-#include "Contract/TranslationFailure.h"
+#include "TranslateCore/Contract/TranslationFailure.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

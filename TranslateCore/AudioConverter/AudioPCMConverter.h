@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioConverter/AudioFormat.h"
-#include "AudioConverter/PCMFramer.h"
+#include "TranslateCore/AudioConverter/AudioFormat.h"
+#include "TranslateCore/AudioConverter/PCMFramer.h"
 
 #include <QByteArray>
 #include <QList>

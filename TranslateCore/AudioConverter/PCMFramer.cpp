@@ -1,6 +1,6 @@
 #include "PCMFramer.h"
 
-#include "Contract/TranslationFailure.h"
+#include "TranslateCore/Contract/TranslationFailure.h"
 
 #include <algorithm>
 #include <utility>

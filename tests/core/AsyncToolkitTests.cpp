@@ -1,9 +1,9 @@
-#include "Async/Cancellation.h"
-#include "Async/Clock.h"
-#include "Async/OneShot.h"
-#include "Async/Race.h"
-#include "Async/ReplyAwaiter.h"
-#include "Async/TaskHandle.h"
+#include "TranslateCore/Async/Cancellation.h"
+#include "TranslateCore/Async/Clock.h"
+#include "TranslateCore/Async/OneShot.h"
+#include "TranslateCore/Async/Race.h"
+#include "TranslateCore/Async/ReplyAwaiter.h"
+#include "TranslateCore/Async/TaskHandle.h"
 #include "support/TestSupport.h"
 
 #include <QNetworkAccessManager>

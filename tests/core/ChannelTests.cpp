@@ -1,4 +1,4 @@
-#include "Async/Channel.h"
+#include "TranslateCore/Async/Channel.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
