@@ -49,13 +49,12 @@ DeviceLoginChallenge DeviceLoginChallenge::fromJson(const QJsonObject &data, qin
     challenge.secret = matchingString(data.value(QLatin1String("deviceSecret")), secretPattern);
     challenge.userCode = matchingString(data.value(QLatin1String("userCode")), userCodePattern);
 
-    // Beyond the clock's range (some 292 years from 1970) a time cannot be held, only refused.
-    constexpr qint64 latestMilliseconds
-        = std::chrono::duration_cast<std::chrono::milliseconds>(Instant::duration::max()).count();
     const std::optional<qint64> expiresAt = integer(data.value(QLatin1String("expiresAt")));
-    if (!expiresAt || *expiresAt < 1 || *expiresAt > latestMilliseconds)
+    const std::optional<Instant> expiry
+        = expiresAt && *expiresAt >= 1 ? instantFromEpochMilliseconds(*expiresAt) : std::nullopt;
+    if (!expiry)
         throw TranslationFailure::invalidResponse();
-    challenge.expiresAt = instantFromEpochMilliseconds(*expiresAt);
+    challenge.expiresAt = *expiry;
 
     const std::optional<qint64> interval
         = integer(data.value(QLatin1String("pollIntervalSeconds")));

@@ -21,18 +21,17 @@ PaymentHandoff PaymentHandoff::fromJson(const QJsonObject &json, Instant now)
     using std::chrono::milliseconds;
     const qint64 nowMilliseconds
         = std::chrono::duration_cast<milliseconds>(now.time_since_epoch()).count();
-    // Beyond the clock's range (some 292 years from 1970) a time cannot be held, only refused.
-    constexpr qint64 latestMilliseconds
-        = std::chrono::duration_cast<milliseconds>(Instant::duration::max()).count();
     const std::optional<qint64> expiresAt = integer(json.value(QLatin1String("expiresAt")));
-    if (!expiresAt || *expiresAt <= nowMilliseconds || *expiresAt > latestMilliseconds)
+    const std::optional<Instant> expiry
+        = expiresAt ? instantFromEpochMilliseconds(*expiresAt) : std::nullopt;
+    if (!expiry || *expiresAt <= nowMilliseconds)
         throw TranslationFailure::invalidResponse();
 
     std::optional<QStringList> rows
         = readQRModuleRows(json.value(QLatin1String("qrRows")), 21, 177);
     if (!rows)
         throw TranslationFailure::invalidResponse();
-    return PaymentHandoff { instantFromEpochMilliseconds(*expiresAt), std::move(*rows) };
+    return PaymentHandoff { *expiry, std::move(*rows) };
 }
 
 } // namespace TranslateCore

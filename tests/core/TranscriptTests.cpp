@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
-#include <vector>
 
 using namespace TranslateCore;
 using Case = TranslationFailure::Case;
@@ -15,21 +15,24 @@ namespace {
 
 QString captionEvent(const QString &type, qint64 seq, const QString &text)
 {
-    return QStringLiteral(R"({"type":"%1","segmentSeq":%2,"text":"%3"})")
-        .arg(type)
-        .arg(seq)
-        .arg(text);
+    return QString(R"({"type":"%1","segmentSeq":%2,"text":"%3"})")
+        .arg(type, QString::number(seq), text);
 }
 
-void apply(Transcript &transcript, const QString &text)
+// An event of `type` with the further JSON `members`; MAX and MIN stand for the 64-bit limits.
+QString event(const QString &type, QString members = {})
 {
-    transcript.apply(ServerEvent::fromText(text));
+    members.replace("MAX", QString::number(std::numeric_limits<qint64>::max()))
+        .replace("MIN", QString::number(std::numeric_limits<qint64>::min()));
+    return QString(R"({"type":"%1"%2})").arg(type, members.isEmpty() ? "" : "," + members);
 }
 
-std::optional<Case> failureOf(Transcript &transcript, const QString &text)
+// Applies each event in turn; the failure of the first that fails, if any.
+std::optional<Case> apply(Transcript &transcript, std::initializer_list<QString> events)
 {
     try {
-        apply(transcript, text);
+        for (const QString &event : events)
+            transcript.apply(ServerEvent::fromText(event));
     } catch (const TranslationFailure &failure) {
         return failure.kind();
     }
@@ -38,244 +41,155 @@ std::optional<Case> failureOf(Transcript &transcript, const QString &text)
 
 void complete(Transcript &transcript, qint64 seq)
 {
-    apply(transcript, captionEvent("asr.final", seq, "s"));
-    apply(transcript, captionEvent("translation.final", seq, "t"));
-}
-
-std::vector<qint64> sequences(const Transcript &transcript)
-{
-    std::vector<qint64> result;
-    for (const Caption &caption : transcript.captions())
-        result.push_back(caption.id());
-    return result;
+    apply(transcript,
+        { captionEvent("asr.final", seq, "s"), captionEvent("translation.final", seq, "t") });
 }
 
 } // namespace
 
 TEST(TranscriptServerEvent, ParsesObjectsWithStringTypeOnly)
 {
-    enum class Outcome { event, invalidResponse, parseError };
-    const struct {
-        const char *description;
-        QString text;
-        Outcome expected;
-    } cases[] = {
-        { "unknown type is accepted", R"({"type":"future.thing","x":1})", Outcome::event },
-        { "array top level", R"([{"type":"asr.final"}])", Outcome::invalidResponse },
-        { "numeric type", R"({"type":3})", Outcome::invalidResponse },
-        { "null type", R"({"type":null})", Outcome::invalidResponse },
-        { "number top level", "42", Outcome::invalidResponse },
-        { "string top level", R"("asr.final")", Outcome::invalidResponse },
-        { "missing type", R"({"segmentSeq":1})", Outcome::invalidResponse },
-        { "not JSON", "hello", Outcome::parseError },
-        { "truncated object", R"({"type":"asr.final")", Outcome::parseError },
-        { "two values", "1,2", Outcome::parseError },
-        { "empty frame", "", Outcome::parseError },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.description);
-        Outcome outcome = Outcome::event;
-        try {
-            const ServerEvent event = ServerEvent::fromText(c.text);
-            EXPECT_EQ(event.type, "future.thing");
-            EXPECT_EQ(event.json.value("x").toInt(), 1);
-            EXPECT_EQ(event.json.value("type").toString(), "future.thing");
-        } catch (const TranslationFailure &failure) {
-            EXPECT_EQ(failure.kind(), Case::invalidResponse);
-            outcome = Outcome::invalidResponse;
-        } catch (const JsonParseError &error) {
-            EXPECT_NE(error.error().error, QJsonParseError::NoError);
-            outcome = Outcome::parseError;
-        }
-        EXPECT_EQ(outcome, c.expected);
-    }
+    EXPECT_EQ(ServerEvent::fromText(R"({"type":"future.thing","x":1})"),
+        (ServerEvent { "future.thing", { { "type", "future.thing" }, { "x", 1 } } }));
+    Transcript transcript;
+    for (const char *text : { R"([{"type":"asr.final"}])", R"({"type":3})", R"({"segmentSeq":1})" })
+        EXPECT_EQ(apply(transcript, { text }), Case::invalidResponse) << text;
+    for (const char *text : { "hello", "" })
+        EXPECT_THROW(apply(transcript, { text }), JsonParseError) << text;
+    // A type the client does not know is accepted and changes nothing.
+    EXPECT_EQ(
+        apply(transcript, { event("balance.warning", R"("remainingPoints":1)") }), std::nullopt);
+    EXPECT_EQ(transcript, Transcript());
 }
 
 TEST(TranscriptCaptions, ValidatesSegmentSeqAndTextBeforeChangingAnything)
 {
-    const struct {
-        const char *description;
-        QString event;
-        std::optional<qint64> accepted; // the caption created, or nullopt for invalidResponse
-    } cases[] = {
-        { "zero", R"({"type":"asr.partial","segmentSeq":0,"text":"x"})", std::nullopt },
-        { "negative", R"({"type":"asr.partial","segmentSeq":-1,"text":"x"})", std::nullopt },
-        { "letters", R"({"type":"asr.partial","segmentSeq":"abc","text":"x"})", std::nullopt },
-        { "fraction", R"({"type":"asr.partial","segmentSeq":1.5,"text":"x"})", std::nullopt },
-        { "Boolean", R"({"type":"asr.partial","segmentSeq":true,"text":"x"})", std::nullopt },
-        { "missing", R"({"type":"asr.partial","text":"x"})", std::nullopt },
-        { "numeric text", R"({"type":"asr.partial","segmentSeq":7,"text":5})", std::nullopt },
-        { "missing text", R"({"type":"translation.final","segmentSeq":7})", std::nullopt },
-        { "digit string", R"({"type":"asr.partial","segmentSeq":"7","text":"x"})", 7 },
-        { "whole double", R"({"type":"asr.partial","segmentSeq":8.0,"text":"x"})", 8 },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.description);
+    for (const char *members : { R"("segmentSeq":0,"text":"x")", R"("segmentSeq":-1,"text":"x")",
+             R"("segmentSeq":"abc","text":"x")", R"("segmentSeq":1.5,"text":"x")", R"("text":"x")",
+             R"("segmentSeq":7,"text":5)" }) {
         Transcript transcript(5);
         complete(transcript, 1);
         const Transcript before = transcript;
-        const auto failure = failureOf(transcript, c.event);
-        if (c.accepted) {
-            EXPECT_EQ(failure, std::nullopt);
-            EXPECT_EQ(sequences(transcript), (std::vector<qint64> { 1, *c.accepted }));
-        } else {
-            EXPECT_EQ(failure, Case::invalidResponse);
-            EXPECT_EQ(transcript, before);
-        }
+        EXPECT_EQ(apply(transcript, { event("asr.partial", members) }), Case::invalidResponse)
+            << members;
+        EXPECT_EQ(transcript, before) << members;
     }
+    Transcript transcript;
+    apply(transcript, { event("asr.partial", R"("segmentSeq":"7","text":"x")") });
+    EXPECT_EQ(transcript.captions(), (QList<Caption> { { 7, "x", {}, false, false } }));
 }
 
 TEST(TranscriptCaptions, KeepsOutOfOrderSegmentsSorted)
 {
     Transcript transcript;
-    apply(transcript, captionEvent("translation.final", 5, "five"));
-    apply(transcript, captionEvent("asr.partial", 3, "three"));
-    apply(transcript, captionEvent("asr.partial", 9, "nine"));
-    apply(transcript, captionEvent("asr.final", 4, "four"));
-    EXPECT_EQ(sequences(transcript), (std::vector<qint64> { 3, 4, 5, 9 }));
-    EXPECT_EQ(
-        transcript.captions()[2], (Caption { 5, QString(), QStringLiteral("five"), false, true }));
+    apply(transcript,
+        { captionEvent("translation.final", 5, "five"), captionEvent("asr.partial", 3, "three"),
+            captionEvent("asr.partial", 9, "nine"), captionEvent("asr.final", 4, "four") });
+    EXPECT_EQ(transcript.captions(),
+        (QList<Caption> { { 3, "three", {}, false, false }, { 4, "four", {}, true, false },
+            { 5, {}, "five", false, true }, { 9, "nine", {}, false, false } }));
     EXPECT_EQ(transcript.replayCursor(), 0);
 }
 
 TEST(TranscriptCaptions, BlankTextsAndLatePartialsNeverReplaceText)
 {
     Transcript transcript;
-    apply(transcript, captionEvent("asr.partial", 1, "  "));
-    EXPECT_EQ(transcript.captions().at(0), (Caption { 1, {}, {}, false, false }));
-    apply(transcript, captionEvent("asr.final", 1, ""));
-    EXPECT_EQ(transcript.captions().at(0), (Caption { 1, {}, {}, true, false }));
-
-    apply(transcript, captionEvent("translation.partial", 1, " hello "));
-    apply(transcript, captionEvent("translation.partial", 1, R"(\n\t )"));
-    EXPECT_EQ(transcript.captions().at(0).target, " hello ");
-    apply(transcript, captionEvent("translation.final", 1, "hi"));
-    apply(transcript, captionEvent("translation.partial", 1, "late"));
-    EXPECT_EQ(transcript.captions().at(0).target, "hi");
-    apply(transcript, captionEvent("translation.final", 1, "corrected"));
-    apply(transcript, captionEvent("translation.final", 1, " "));
-    EXPECT_EQ(transcript.captions().at(0), (Caption { 1, {}, "corrected", true, true }));
+    const auto step = [&](const char *type, const char *text, const Caption &expected) {
+        apply(transcript, { captionEvent(type, 1, text) });
+        EXPECT_EQ(transcript.captions().at(0), expected) << type << " " << text;
+    };
+    step("asr.partial", "  ", { 1, {}, {}, false, false });
+    step("asr.final", "", { 1, {}, {}, true, false });
+    step("translation.partial", " hello ", { 1, {}, " hello ", true, false });
+    step("translation.partial", R"(\n\t )", { 1, {}, " hello ", true, false });
+    step("translation.final", "hi", { 1, {}, "hi", true, true });
+    step("translation.partial", "late", { 1, {}, "hi", true, true });
+    step("translation.final", "corrected", { 1, {}, "corrected", true, true });
+    step("translation.final", " ", { 1, {}, "corrected", true, true });
 }
 
 TEST(TranscriptCaptions, CursorAdvancesOverCompleteRunAndStopsAtGap)
 {
     Transcript transcript;
-    apply(transcript, captionEvent("asr.final", 1, "a"));
-    complete(transcript, 2);
-    complete(transcript, 3);
-    complete(transcript, 5);
+    apply(transcript, { captionEvent("asr.final", 1, "a") });
+    for (qint64 seq : { 2, 3, 5 })
+        complete(transcript, seq);
     EXPECT_EQ(transcript.replayCursor(), 0);
-    apply(transcript, captionEvent("translation.final", 1, "b"));
+    apply(transcript, { captionEvent("translation.final", 1, "b") });
     EXPECT_EQ(transcript.replayCursor(), 3);
     complete(transcript, 4);
     EXPECT_EQ(transcript.replayCursor(), 5);
 }
 
-TEST(TranscriptCaptions, PrunesBehindCursorOnlyFrom301Captions)
+TEST(TranscriptCaptions, PrunesBehindCursorFrom301AndFailsAt601Captions)
 {
     // 350 captions complete out of order except the first: nothing moves until it completes.
     Transcript transcript;
     for (qint64 seq = 2; seq <= 350; ++seq)
         complete(transcript, seq);
-    apply(transcript, captionEvent("asr.final", 1, "s"));
+    apply(transcript, { captionEvent("asr.final", 1, "s") });
     EXPECT_EQ(transcript.captions().size(), 350);
-    EXPECT_EQ(transcript.replayCursor(), 0);
-    apply(transcript, captionEvent("translation.final", 1, "t"));
+    apply(transcript, { captionEvent("translation.final", 1, "t") });
     EXPECT_EQ(transcript.replayCursor(), 350);
     EXPECT_EQ(transcript.captions().size(), 300);
     EXPECT_EQ(transcript.captions().front().sequence, 51);
-
     // A repeat of a pruned segment behind the cursor is ignored without error.
     const Transcript before = transcript;
-    apply(transcript, captionEvent("asr.partial", 2, "again"));
+    EXPECT_EQ(apply(transcript, { captionEvent("asr.partial", 2, "again") }), std::nullopt);
     EXPECT_EQ(transcript, before);
 
     // 301 captions with the cursor at 200 keep everything.
     Transcript open;
-    for (qint64 seq = 1; seq <= 200; ++seq)
-        complete(open, seq);
-    for (qint64 seq = 201; seq <= 301; ++seq)
-        apply(open, captionEvent("asr.partial", seq, "x"));
+    for (qint64 seq = 1; seq <= 301; ++seq)
+        seq <= 200 ? complete(open, seq)
+                   : void(apply(open, { captionEvent("asr.partial", seq, "x") }));
     EXPECT_EQ(open.replayCursor(), 200);
     EXPECT_EQ(open.captions().size(), 301);
     EXPECT_EQ(open.captions().front().sequence, 1);
-}
 
-TEST(TranscriptCaptions, FailsWithQueueFullAt601OpenCaptionsKeepingTheUpdate)
-{
-    Transcript transcript;
+    // 601 open captions fail with queueFull, and the update that made them stays applied.
+    Transcript full;
     for (qint64 seq = 1; seq <= 600; ++seq)
-        apply(transcript, captionEvent("asr.partial", seq, "x"));
-    EXPECT_EQ(failureOf(transcript, captionEvent("asr.partial", 601, "last")), Case::queueFull);
-    ASSERT_EQ(transcript.captions().size(), 601);
-    EXPECT_EQ(transcript.captions().back(), (Caption { 601, "last", {}, false, false }));
+        apply(full, { captionEvent("asr.partial", seq, "x") });
+    EXPECT_EQ(apply(full, { captionEvent("asr.partial", 601, "last") }), Case::queueFull);
+    ASSERT_EQ(full.captions().size(), 601);
+    EXPECT_EQ(full.captions().back(), (Caption { 601, "last", {}, false, false }));
 }
 
 TEST(TranscriptPoints, UsageAndFinishFigures)
 {
-    const QString max = "9223372036854775807";
-    const QString min = "-9223372036854775808";
-    const struct {
-        const char *description;
-        QStringList events;
-        qint64 used, remaining, ledgerCharged;
-        bool finished;
-    } cases[] = {
-        { "remaining as digit string", { R"({"type":"usage.update","remainingPoints":"12"})" }, 0,
-            12, 0, false },
-        { "available plus reserved",
-            { R"({"type":"usage.update","availablePoints":10,"reservedPoints":5})" }, 0, 15, 0,
-            false },
-        { "available alone keeps remaining",
-            { R"({"type":"usage.update","availablePoints":10,"chargedPoints":4})" }, 4, 100, 4,
-            false },
-        { "accrued and charged",
-            { R"({"type":"usage.update","chargedPoints":7,"accruedPoints":9,"remainingPoints":true})" },
-            9, 100, 7, false },
-        { "absent charged keeps the ledger",
-            { R"({"type":"usage.update","chargedPoints":7})", R"({"type":"usage.update"})" }, 7,
-            100, 7, false },
-        { "available plus reserved saturates",
-            { QString(R"({"type":"usage.update","availablePoints":%1,"reservedPoints":%1})")
-                    .arg(max) },
-            0, std::numeric_limits<qint64>::max(), 0, false },
-        { "negative sum saturates",
-            { QString(R"({"type":"usage.update","availablePoints":"%1","reservedPoints":-1})")
-                    .arg(min) },
-            0, std::numeric_limits<qint64>::min(), 0, false },
-        { "finish from previous figures",
-            { R"({"type":"usage.update","chargedPoints":30,"accruedPoints":40})",
-                R"({"type":"session.finished"})" },
-            30, 110, 30, true },
-        { "finish never leaves negative remaining",
-            { R"({"type":"session.finished","chargedPoints":500})" }, 500, 0, 500, true },
-        { "finish with remaining", { R"({"type":"session.finished","remainingPoints":"8"})" }, 0, 8,
-            0, true },
-        { "finish arithmetic saturates",
-            { QString(
-                  R"({"type":"usage.update","chargedPoints":"%1","accruedPoints":%2,"remainingPoints":%2})")
-                    .arg(min, max),
-                R"({"type":"session.finished"})" },
-            std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(),
-            std::numeric_limits<qint64>::min(), true },
-        { "finish arithmetic is exact inside the range",
-            { QString(R"({"type":"usage.update","chargedPoints":%1,"remainingPoints":10})")
-                    .arg(max),
-                R"({"type":"session.finished"})" },
-            std::numeric_limits<qint64>::max(), 10, std::numeric_limits<qint64>::max(), true },
-        { "unknown type changes nothing", { R"({"type":"balance.warning","remainingPoints":1})" },
-            0, 100, 0, false },
+    constexpr qint64 min = std::numeric_limits<qint64>::min();
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    const auto usage = [](const char *members) { return event("usage.update", members); };
+    const auto finish = [](const char *members) { return event("session.finished", members); };
+    using Figures = std::tuple<qint64, qint64, qint64, bool>; // used, remaining, charged, finished
+    const std::pair<QStringList, Figures> cases[] = {
+        { { usage(R"("remainingPoints":"12")") }, { 0, 12, 0, false } },
+        { { usage(R"("availablePoints":10,"reservedPoints":5)") }, { 0, 15, 0, false } },
+        { { usage(R"("availablePoints":10,"chargedPoints":4)") }, { 4, 100, 4, false } },
+        { { usage(R"("chargedPoints":7,"accruedPoints":9,"remainingPoints":true)") },
+            { 9, 100, 7, false } },
+        { { usage(R"("chargedPoints":7)"), usage("") }, { 7, 100, 7, false } },
+        { { usage(R"("availablePoints":MAX,"reservedPoints":MAX)") }, { 0, max, 0, false } },
+        { { usage(R"("availablePoints":"MIN","reservedPoints":-1)") }, { 0, min, 0, false } },
+        { { usage(R"("chargedPoints":30,"accruedPoints":40)"), finish("") },
+            { 30, 110, 30, true } },
+        { { finish(R"("chargedPoints":500)") }, { 500, 0, 500, true } },
+        { { finish(R"("remainingPoints":"8")") }, { 0, 8, 0, true } },
+        { { usage(R"("chargedPoints":"MIN","accruedPoints":MAX,"remainingPoints":MAX)"),
+              finish("") },
+            { min, max, min, true } },
+        { { usage(R"("chargedPoints":MAX,"remainingPoints":10)"), finish("") },
+            { max, 10, max, true } },
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.description);
+    for (const auto &[events, figures] : cases) {
         Transcript transcript(100);
-        for (const QString &event : c.events)
-            apply(transcript, event);
-        EXPECT_EQ(transcript.used(), c.used);
-        EXPECT_EQ(transcript.remaining(), c.remaining);
-        EXPECT_EQ(transcript.ledgerCharged(), c.ledgerCharged);
-        EXPECT_EQ(transcript.finished(), c.finished);
-        EXPECT_TRUE(transcript.captions().isEmpty());
+        for (const QString &event : events)
+            EXPECT_EQ(apply(transcript, { event }), std::nullopt);
+        EXPECT_EQ(std::tuple(transcript.used(), transcript.remaining(), transcript.ledgerCharged(),
+                      transcript.finished()),
+            figures)
+            << events.join(" ").toStdString();
     }
 }
 
@@ -283,10 +197,9 @@ TEST(TranscriptPlainText, JoinsSourceAndTargetOfEveryCaption)
 {
     Transcript transcript;
     EXPECT_EQ(transcript.plainText(), "");
-    apply(transcript, R"({"type":"session.finished"})");
-    apply(transcript, captionEvent("asr.final", 1, "a"));
-    apply(transcript, captionEvent("translation.partial", 1, "b"));
-    apply(transcript, captionEvent("asr.partial", 2, "c"));
+    apply(transcript,
+        { R"({"type":"session.finished"})", captionEvent("asr.final", 1, "a"),
+            captionEvent("translation.partial", 1, "b"), captionEvent("asr.partial", 2, "c") });
     EXPECT_TRUE(transcript.finished());
     EXPECT_EQ(transcript.plainText(), "a\nb\n\nc\n");
 }
