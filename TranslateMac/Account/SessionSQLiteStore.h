@@ -1,0 +1,20 @@
+#pragma once
+
+#include "TranslateMac/Account/SQLiteSessionPreferences.h"
+#include "TranslateMac/Account/SessionCredentialStore.h"
+#include "TranslateMac/Account/SessionStorageFailure.h"
+
+#include <QUrl>
+
+namespace TranslateMac::SessionSQLite {
+
+// "session.sqlite3" in "com.quorvel.translate.mac" under the user's data folder
+// ($XDG_DATA_HOME, usually ~/.local/share). An empty URL when the system names no such folder;
+// the store then fails every call with SessionStorageFailure::unavailable.
+const QUrl &databaseURL();
+
+// The application's one store: `databaseURL` with the restoration flag in the application's
+// settings. Created on first use; lives until the process ends.
+SessionCredentialStore &store();
+
+} // namespace TranslateMac::SessionSQLite
