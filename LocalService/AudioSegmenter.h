@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <vector>
+
+namespace LocalService {
+
+// Turns received 16 kHz mono PCM into caption segments: a voiced stretch (energy above a threshold)
+// that is closed by 300 ms of silence is one segment. Everything is measured on the audio itself,
+// in 10 ms windows, so the outcome depends only on the bytes received, never on wall-clock time.
+class AudioSegmenter {
+public:
+    struct Caption {
+        qint64 segmentSeq = 0;
+        bool final = false;
+        QString sourceText;
+        QString targetText;
+    };
+
+    static constexpr int sampleRate = 16000;
+    static constexpr int windowSamples = 160; // 10 ms
+    static constexpr int partialEveryMs = 500;
+    static constexpr int closingSilenceMs = 300;
+    static constexpr double voicedRms = 500.0;
+
+    explicit AudioSegmenter(qint64 firstSequence = 1);
+
+    // Feeds little-endian signed 16-bit samples (a trailing odd byte waits for its partner) and
+    // returns the captions they produced, in order.
+    std::vector<Caption> feed(const QByteArray &pcm);
+    // Ends the input: an open segment is closed at once.
+    std::vector<Caption> flush();
+
+    qint64 receivedMs() const { return m_receivedSamples * 1000 / sampleRate; }
+    qint64 lastSequence() const { return m_nextSequence - 1; }
+
+    static QString sourceText(int frequencyHz, qint64 durationMs);
+    static QString targetText(int frequencyHz, qint64 durationMs);
+
+private:
+    void analyseWindow(std::vector<Caption> &out);
+    Caption captionNow(bool final) const;
+    void closeSegment(std::vector<Caption> &out);
+
+    qint64 m_nextSequence;
+    qint64 m_receivedSamples = 0;
+    QByteArray m_carry;
+    std::vector<qint16> m_window;
+    qint16 m_previousSample = 0;
+
+    bool m_open = false;
+    qint64 m_sequence = 0;
+    int m_segmentWindows = 0; // from the first voiced window to now
+    int m_voicedEndWindows = 0; // from the first voiced window to the last voiced one
+    int m_silentRun = 0;
+    qint64 m_crossings = 0;
+    qint64 m_voicedWindows = 0;
+    int m_lastPartialAt = 0;
+};
+
+} // namespace LocalService

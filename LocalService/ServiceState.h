@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QtGlobal>
+
+#include <deque>
+#include <map>
+#include <optional>
+
+namespace LocalService {
+
+// Everything the service remembers, in memory only; /control/reset replaces it with a fresh one.
+
+struct Account {
+    QString phone;
+    qint64 points = 1000;
+};
+
+struct AccessToken {
+    QString phone;
+    QString refreshToken;
+    qint64 expiresAtMs = 0; // monotonic clock
+};
+
+struct SmsCode {
+    QString code;
+    qint64 sentAtMs = 0;
+    bool used = false;
+};
+
+struct Segment {
+    qint64 segmentSeq = 0;
+    QString sourceText;
+    QString targetText;
+    bool final = false;
+};
+
+struct Session {
+    qint64 id = 0;
+    QString phone;
+    QString routeCode;
+    qint64 pointsPerMinute = 10;
+    qint64 reservedPoints = 0;
+    qint64 chargedPoints = 0;
+    qint64 audioBytes = 0;
+    qint64 chargedMinutes = 0;
+    bool warned = false;
+    bool settled = false;
+    QString settledStatus;
+    QJsonObject created; // the answer of the creating request, repeated for the same key
+    std::map<qint64, Segment> segments;
+    qint64 lastSegmentSeq = 0;
+    qint64 resumeCursor = 0;
+};
+
+struct Ticket {
+    qint64 sessionId = 0;
+    qint64 cursor = 0;
+};
+
+struct Challenge {
+    QString id;
+    QString secret;
+    QString userCode;
+    qint64 expiresAtEpochMs = 0;
+    QString status
+        = QStringLiteral("PENDING"); // PENDING, AUTHORIZED, REJECTED, CANCELLED, CONSUMED
+    QString phone;
+};
+
+struct Fault {
+    QString path;
+    int count = 0;
+    std::optional<int> httpStatus;
+    std::optional<QJsonObject> envelope;
+    std::optional<QByteArray> rawBody;
+    std::optional<qint64> bodyBytes;
+    qint64 delayMs = 0;
+    std::optional<QString> redirectTo;
+
+    bool replacesAnswer() const
+    {
+        return httpStatus || envelope || rawBody || bodyBytes || redirectTo;
+    }
+};
+
+struct SocketSettings {
+    qint64 readyDelayMs = 0;
+    bool withholdReady = false;
+    bool withholdFinished = false;
+};
+
+// Recorded observations are capped so that a long run cannot grow memory without bound.
+constexpr qsizetype recordLimit = 10000;
+
+template <typename T> void appendCapped(std::deque<T> &list, T value)
+{
+    list.push_back(std::move(value));
+    while (qsizetype(list.size()) > recordLimit)
+        list.pop_front();
+}
+
+struct ServiceState {
+    QHash<QString, Account> accounts;
+    QHash<QString, SmsCode> smsCodes;
+    QHash<QString, AccessToken> accessTokens;
+    QHash<QString, QString> refreshTokens; // refresh token -> phone
+    std::map<qint64, Session> sessions;
+    QHash<QString, qint64> idempotencyKeys; // phone + key -> session id
+    QHash<QString, Ticket> tickets;
+    QHash<QString, Ticket> pendingUpgrades; // presented, waiting for the upgrade to finish
+    QHash<QString, Challenge> challenges;
+    std::deque<Fault> faults;
+    std::optional<QJsonObject> updatePolicy;
+    QString finishStatus;
+    SocketSettings socket;
+    qint64 nextSessionId = 1;
+
+    std::deque<QJsonObject> requests;
+    std::deque<QJsonObject> frames;
+    std::deque<QJsonObject> socketErrors;
+    qint64 receivedAudioBytes = 0;
+};
+
+} // namespace LocalService

@@ -1,0 +1,78 @@
+#include "ServiceServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+[[noreturn]] void fail(const QString &message)
+{
+    std::fprintf(stderr, "quorvel-local-service: %s\n", qPrintable(message));
+    std::exit(2);
+}
+
+qint64 number(const QCommandLineParser &parser, const QString &name, qint64 fallback)
+{
+    if (!parser.isSet(name))
+        return fallback;
+    bool ok = false;
+    const qint64 value = parser.value(name).toLongLong(&ok);
+    if (!ok || value < 0)
+        fail(QStringLiteral("--%1 needs a non-negative number").arg(name));
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quorvel-local-service"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Local stand-in for the Quorvel translation service (loopback only)."));
+    parser.addHelpOption();
+    parser.addOptions({
+        { "port", "TCP port on 127.0.0.1 (0 = any free port).", "N", "0" },
+        { "cert", "Server certificate (PEM).", "PEM" },
+        { "key", "Server private key (PEM).", "PEM" },
+        { "token-lifetime-ms", "Access-token lifetime.", "N", "3600000" },
+        { "heartbeat-ms", "heartbeatIntervalMs sent in session.ready.", "N", "15000" },
+        { "demo", "Print every SMS code on stdout." },
+    });
+    parser.process(app);
+
+    if (!parser.isSet("cert") || !parser.isSet("key"))
+        fail(QStringLiteral("--cert and --key are required"));
+    const QSslCertificate certificate(readFile(parser.value("cert")));
+    QSslKey key(readFile(parser.value("key")), QSsl::Ec);
+    if (key.isNull())
+        key = QSslKey(readFile(parser.value("key")), QSsl::Rsa);
+    if (certificate.isNull() || key.isNull())
+        fail(QStringLiteral("cannot read the certificate or the key"));
+
+    LocalService::ServiceOptions options;
+    options.tokenLifetimeMs = number(parser, "token-lifetime-ms", options.tokenLifetimeMs);
+    options.heartbeatMs = number(parser, "heartbeat-ms", options.heartbeatMs);
+    options.demo = parser.isSet("demo");
+    const qint64 port = number(parser, "port", 0);
+    if (port > 65535)
+        fail(QStringLiteral("--port must be 0..65535"));
+
+    LocalService::ServiceServer server(options);
+    if (server.start(certificate, key, quint16(port)) == 0)
+        fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port));
+    std::printf("listening on %s\n", qPrintable(server.origin()));
+    std::fflush(stdout);
+    return app.exec();
+}

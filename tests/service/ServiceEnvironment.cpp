@@ -1,0 +1,47 @@
+#include "ServiceEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<LocalServiceProcess> &process()
+{
+    static std::unique_ptr<LocalServiceProcess> instance;
+    return instance;
+}
+
+class ServiceEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        process() = std::make_unique<LocalServiceProcess>(
+            QStringList { QStringLiteral("--token-lifetime-ms"), QStringLiteral("2000") });
+        if (process()->isRunning()) {
+            qputenv("QUORVEL_SERVICE_ORIGIN", process()->origin().toUtf8());
+            qputenv("QUORVEL_SERVICE_CA", process()->caPath().toUtf8());
+            return;
+        }
+        const std::string reason
+            = "local service unavailable: " + process()->failure().toStdString();
+        if (qEnvironmentVariable("CI") == QLatin1String("true"))
+            FAIL() << reason;
+        GTEST_SKIP() << reason;
+    }
+
+    void TearDown() override { process().reset(); }
+};
+
+[[maybe_unused]] ::testing::Environment *const registered
+    = ::testing::AddGlobalTestEnvironment(new ServiceEnvironment);
+
+} // namespace
+
+LocalServiceProcess &localService()
+{
+    if (!process())
+        process() = std::make_unique<LocalServiceProcess>(
+            QStringList { QStringLiteral("--token-lifetime-ms"), QStringLiteral("2000") });
+    return *process();
+}

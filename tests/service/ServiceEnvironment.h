@@ -1,0 +1,8 @@
+#pragma once
+
+#include "support/LocalServiceProcess.h"
+
+// The local service started for this test executable (with --token-lifetime-ms 2000). Its origin
+// and CA are in QUORVEL_SERVICE_ORIGIN / QUORVEL_SERVICE_CA before the first test runs; when it
+// could not start, every test is skipped (developer machine) or fails (CI=true).
+LocalServiceProcess &localService();

@@ -1,0 +1,267 @@
+#include "AudioTestSupport.h"
+
+#include "TestSupport.h"
+
+#include "TranslateCore/Async/Cancellation.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace TestSupport {
+
+namespace {
+
+// Waits for `done` without a fixed sleep: polls every 50 ms while the event loop runs.
+bool pollUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
+{
+    QDeadlineTimer deadline(timeout);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        spinUntil([] { return false; }, std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// The value of `key = "value"` lines of `pactl list` blocks, per block.
+QList<QMap<QString, QString>> pactlBlocks(const QString &kind)
+{
+    static const QRegularExpression header(QStringLiteral("^\\S.*#(\\d+)$"));
+    static const QRegularExpression property(QStringLiteral("^\\s+([\\w.-]+) = \"(.*)\"$"));
+    static const QRegularExpression field(QStringLiteral("^\\s+([\\w ]+): (.*)$"));
+    QList<QMap<QString, QString>> blocks;
+    for (const QString &line : pactl({ QStringLiteral("list"), kind })) {
+        if (const auto m = header.match(line); m.hasMatch()) {
+            blocks.append({ { QStringLiteral("#"), m.captured(1) } });
+        } else if (blocks.isEmpty()) {
+            continue;
+        } else if (const auto p = property.match(line); p.hasMatch()) {
+            blocks.last().insert(p.captured(1), p.captured(2));
+        } else if (const auto f = field.match(line); f.hasMatch()) {
+            blocks.last().insert(f.captured(1), f.captured(2));
+        }
+    }
+    return blocks;
+}
+
+} // namespace
+
+bool inCI()
+{
+    return qEnvironmentVariable("CI") == QStringLiteral("true");
+}
+
+bool soundServerAvailable()
+{
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+        return false;
+    QProcess info;
+    info.start(QStringLiteral("pactl"), { QStringLiteral("info") });
+    return info.waitForFinished(3000) && info.exitStatus() == QProcess::NormalExit
+        && info.exitCode() == 0;
+}
+
+QString soundServerFlavour()
+{
+    return qEnvironmentVariable("AUDIO_TEST_BACKEND");
+}
+
+QStringList pactl(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(5000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+QStringList pactlList(const QString &kind)
+{
+    return pactl({ QStringLiteral("list"), QStringLiteral("short"), kind });
+}
+
+TonePlayer::TonePlayer(Options options) : m_options(std::move(options)) { }
+
+TonePlayer::~TonePlayer()
+{
+    kill();
+}
+
+void TonePlayer::kill()
+{
+    for (QProcess *process : { m_player.get(), m_generator.get() }) {
+        if (process && process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(3000);
+        }
+    }
+}
+
+bool TonePlayer::start(std::chrono::milliseconds timeout)
+{
+    m_generator = std::make_unique<QProcess>();
+    m_player = std::make_unique<QProcess>();
+    const QString rate = QString::number(m_options.sampleRate);
+    const QString channels = QString::number(m_options.channels);
+    m_generator->setStandardOutputProcess(m_player.get());
+    m_generator->setStandardErrorFile(QProcess::nullDevice());
+    m_player->setStandardOutputFile(QProcess::nullDevice());
+    QStringList playerArguments { QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
+        QStringLiteral("--rate=") + rate, QStringLiteral("--channels=") + channels,
+        QStringLiteral("--latency-msec=20"),
+        QStringLiteral("--property=application.name=") + m_options.applicationName };
+    if (!m_options.applicationID.isEmpty())
+        playerArguments << QStringLiteral("--property=application.id=") + m_options.applicationID;
+    m_player->start(QStringLiteral("pacat"), playerArguments);
+    // Ten hours of tone: the player runs until it is stopped.
+    m_generator->start(QStringLiteral("sox"),
+        { QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-t"), QStringLiteral("raw"),
+            QStringLiteral("-r"), rate, QStringLiteral("-e"), QStringLiteral("floating-point"),
+            QStringLiteral("-b"), QStringLiteral("32"), QStringLiteral("-c"), channels,
+            QStringLiteral("-"), QStringLiteral("synth"), QStringLiteral("36000"),
+            QStringLiteral("sine"), QString::number(m_options.frequency), QStringLiteral("vol"),
+            QString::number(m_options.volume) });
+    if (!m_player->waitForStarted(3000) || !m_generator->waitForStarted(3000))
+        return false;
+    return pollUntil([this] { return sinkInputIndex().has_value(); }, timeout);
+}
+
+bool TonePlayer::stop(std::chrono::milliseconds timeout)
+{
+    if (!m_player)
+        return true;
+    const QString pid = QString::number(this->pid());
+    kill();
+    m_player.reset();
+    m_generator.reset();
+    return pollUntil(
+        [&] {
+            const auto clients = pactlBlocks(QStringLiteral("clients"));
+            return std::none_of(clients.begin(), clients.end(), [&](const auto &client) {
+                return client.value(QStringLiteral("application.process.id")) == pid;
+            });
+        },
+        timeout);
+}
+
+bool TonePlayer::isRunning() const
+{
+    return m_player && m_player->state() == QProcess::Running;
+}
+
+qint32 TonePlayer::pid() const
+{
+    return m_player ? qint32(m_player->processId()) : 0;
+}
+
+std::optional<quint32> TonePlayer::sinkInputIndex() const
+{
+    const QString pid = QString::number(this->pid());
+    for (const auto &input : pactlBlocks(QStringLiteral("sink-inputs"))) {
+        if (input.value(QStringLiteral("application.process.id")) == pid)
+            return input.value(QStringLiteral("#")).toUInt();
+    }
+    return std::nullopt;
+}
+
+TranslateMac::AudioSource TonePlayer::source() const
+{
+    std::optional<QString> identity;
+    if (!m_options.applicationID.isEmpty())
+        identity = m_options.applicationID;
+    return { pid(), m_options.applicationName, identity.value_or(QStringLiteral("pacat")) };
+}
+
+double toneAmplitude(QByteArrayView pcm, double frequency, int sampleRate)
+{
+    const qsizetype count = pcm.size() / 2;
+    if (count == 0)
+        return 0;
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequency / sampleRate);
+    double previous = 0, beforePrevious = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        qint16 sample;
+        std::memcpy(&sample, pcm.data() + 2 * i, sizeof sample);
+        const double current = sample / 32768.0 + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious
+        - coefficient * previous * beforePrevious;
+    return 2 * std::sqrt(std::max(0.0, power)) / count;
+}
+
+double rmsAmplitude(QByteArrayView pcm)
+{
+    const qsizetype count = pcm.size() / 2;
+    if (count == 0)
+        return 0;
+    double sum = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        qint16 sample;
+        std::memcpy(&sample, pcm.data() + 2 * i, sizeof sample);
+        sum += (sample / 32768.0) * (sample / 32768.0);
+    }
+    return std::sqrt(sum / count);
+}
+
+QByteArray joinedPCM(const QList<TranslateMac::CapturedPacket> &packets, qsizetype from)
+{
+    QByteArray pcm;
+    for (qsizetype i = std::max<qsizetype>(0, from); i < packets.size(); ++i)
+        pcm += packets[i].pcm;
+    return pcm;
+}
+
+bool endsWithTone(const QList<TranslateMac::CapturedPacket> &packets, double frequency,
+    qsizetype count, double amplitude)
+{
+    return packets.size() >= count
+        && toneAmplitude(joinedPCM(packets, packets.size() - count), frequency) >= amplitude;
+}
+
+PacketRead readPacketsUntil(TranslateMac::PacketStream &stream,
+    const std::function<bool(const QList<TranslateMac::CapturedPacket> &)> &predicate,
+    std::chrono::milliseconds timeout)
+{
+    PacketRead result;
+    bool finished = false;
+    TranslateCore::CancellationSource deadline;
+    auto reader = [](TranslateMac::PacketStream &stream, PacketRead &result, const auto &predicate,
+                      TranslateCore::CancellationToken token, bool &finished) -> QCoro::Task<> {
+        try {
+            while (!(result.satisfied = predicate(result.packets))) {
+                std::optional<TranslateMac::CapturedPacket> packet = co_await stream.next(token);
+                if (!packet) {
+                    result.ended = true;
+                    break;
+                }
+                result.packets.append(std::move(*packet));
+            }
+        } catch (const TranslateCore::CancellationError &) {
+        } catch (...) {
+            result.ended = true;
+            result.error = std::current_exception();
+        }
+        finished = true;
+    }(stream, result, predicate, deadline.token(), finished);
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [&] { deadline.cancel(); });
+    timer.start(timeout);
+    spinUntil([&] { return finished; }, timeout + std::chrono::seconds(5));
+    return result;
+}
+
+PacketRead readUntilEnd(TranslateMac::PacketStream &stream, std::chrono::milliseconds timeout)
+{
+    return readPacketsUntil(
+        stream, [](const auto &) { return false; }, timeout);
+}
+
+} // namespace TestSupport

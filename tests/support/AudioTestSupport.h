@@ -1,0 +1,113 @@
+#pragma once
+
+#include "TranslateMac/Capture/AudioCapturing.h"
+#include "TranslateMac/Capture/AudioSource.h"
+#include "TranslateMac/Capture/CapturedPacket.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace TestSupport {
+
+// True when the environment variable CI is "true": a missing prerequisite is then a failure.
+bool inCI();
+
+// The private sound server of scripts/start-audio: PULSE_SERVER is set and the server answers.
+bool soundServerAvailable();
+// "pipewire" or "pulseaudio" (AUDIO_TEST_BACKEND), empty when unknown.
+QString soundServerFlavour();
+
+// Runs pactl against the private server; returns its standard output split into lines (empty on
+// failure). `pactlList("source-outputs")` is `pactl list short source-outputs`.
+QStringList pactl(const QStringList &arguments);
+QStringList pactlList(const QString &kind);
+
+// Skips the test without the private sound server, and fails it in CI.
+#define QUORVEL_REQUIRE_SOUND_SERVER()                                                             \
+    do {                                                                                           \
+        if (!::TestSupport::soundServerAvailable()) {                                              \
+            if (::TestSupport::inCI())                                                             \
+                FAIL() << "no sound server: run eval \"$(scripts/start-audio)\" first";            \
+            else                                                                                   \
+                GTEST_SKIP() << "no sound server: run eval \"$(scripts/start-audio)\" first";      \
+        }                                                                                          \
+    } while (false)
+
+// A process that plays a sine tone to the default sink until stopped, announcing itself to the
+// sound server with the given application name and identity (application.id). The player's
+// sound-server client is the `pacat` process, so pid() is what the server reports for it.
+class TonePlayer {
+public:
+    struct Options {
+        double frequency = 1000;
+        QString applicationName = QStringLiteral("Tone Player");
+        QString applicationID; // empty: none announced
+        int sampleRate = 48000;
+        int channels = 2;
+        double volume = 0.5;
+    };
+
+    explicit TonePlayer(Options options);
+    ~TonePlayer(); // kills the player
+    TonePlayer(const TonePlayer &) = delete;
+    TonePlayer &operator=(const TonePlayer &) = delete;
+
+    // Starts the player and waits until its stream exists on the server (false on time-out).
+    bool start(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Kills the player and waits until the server no longer lists its client.
+    bool stop(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    bool isRunning() const;
+    qint32 pid() const;
+    // The player's sink-input index, or nullopt when the server lists none for it.
+    std::optional<quint32> sinkInputIndex() const;
+    // The source a user would pick for this player.
+    TranslateMac::AudioSource source() const;
+    const Options &options() const { return m_options; }
+
+private:
+    void kill();
+
+    Options m_options;
+    std::unique_ptr<QProcess> m_generator;
+    std::unique_ptr<QProcess> m_player;
+};
+
+// Amplitude (0…1 of full scale) of the `frequency` component of 16-bit mono PCM (Goertzel).
+double toneAmplitude(QByteArrayView pcm, double frequency, int sampleRate = 16000);
+// Root-mean-square amplitude (0…1) of 16-bit mono PCM.
+double rmsAmplitude(QByteArrayView pcm);
+// The PCM of `packets[from…]`, concatenated.
+QByteArray joinedPCM(const QList<TranslateMac::CapturedPacket> &packets, qsizetype from = 0);
+// True when the last `count` packets (at least that many exist) carry `frequency` at `amplitude`
+// or more.
+bool endsWithTone(const QList<TranslateMac::CapturedPacket> &packets, double frequency,
+    qsizetype count = 5, double amplitude = 0.05);
+
+struct PacketRead {
+    QList<TranslateMac::CapturedPacket> packets; // every packet read by this call, in order
+    bool satisfied = false; // the predicate held
+    bool ended = false; // the stream ended (normally or with `error`)
+    std::exception_ptr error; // the stream's failure, when it ended with one
+};
+
+// Reads packets (running the event loop) until `predicate(packets read so far)` holds, the stream
+// ends, or `timeout` passes; whichever comes first.
+PacketRead readPacketsUntil(TranslateMac::PacketStream &stream,
+    const std::function<bool(const QList<TranslateMac::CapturedPacket> &)> &predicate,
+    std::chrono::milliseconds timeout);
+
+// Reads until the stream ends or `timeout` passes.
+PacketRead readUntilEnd(TranslateMac::PacketStream &stream, std::chrono::milliseconds timeout);
+
+} // namespace TestSupport

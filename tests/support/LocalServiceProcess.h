@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QNetworkAccessManager>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// A running quorvel-local-service on an ephemeral loopback port, stopped on destruction.
+class LocalServiceProcess {
+public:
+    // Starts the executable with the test certificates and `extraArguments`, and waits (10 s at
+    // most) for its "listening on" line. Check isRunning(); failure() tells why it did not start.
+    explicit LocalServiceProcess(const QStringList &extraArguments = {});
+    ~LocalServiceProcess();
+    LocalServiceProcess(const LocalServiceProcess &) = delete;
+    LocalServiceProcess &operator=(const LocalServiceProcess &) = delete;
+
+    bool isRunning() const;
+    QString failure() const { return m_failure; }
+
+    QString origin() const { return m_origin; } // "https://127.0.0.1:PORT"
+    quint16 port() const { return m_port; }
+    static QString certsDir();
+    QString caPath() const; // the CA that signed the service's certificate
+    // TLS settings that trust the service's CA (for tests that talk to it directly).
+    QSslConfiguration tlsConfiguration() const;
+
+    // Calls the control interface ("/control/..." or just "reset") and returns the JSON answer.
+    // Runs a nested event loop; a transport error or a non-2xx answer fails the current test.
+    QJsonValue control(const QByteArray &method, const QString &path, const QJsonObject &body = {});
+    void reset();
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    QString m_origin;
+    quint16 m_port = 0;
+    QString m_failure;
+};
