@@ -8,7 +8,10 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <sys/prctl.h>
+
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <numbers>
 
@@ -108,6 +111,9 @@ bool TonePlayer::start(std::chrono::milliseconds timeout)
     m_player = std::make_unique<QProcess>();
     const QString rate = QString::number(m_options.sampleRate);
     const QString channels = QString::number(m_options.channels);
+    // A test that dies (a crash, a time-out) takes its players with it.
+    for (QProcess *process : { m_generator.get(), m_player.get() })
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_generator->setStandardOutputProcess(m_player.get());
     m_generator->setStandardErrorFile(QProcess::nullDevice());
     m_player->setStandardOutputFile(QProcess::nullDevice());

@@ -1,0 +1,418 @@
+#include "CaptureOutput.h"
+
+#include "TranslateMac/Capture/TapAudioFailure.h"
+
+#include "TranslateCore/Contract/TranslationFailure.h"
+
+#include <QtDebug>
+
+#include <algorithm>
+#include <set>
+
+#include <unistd.h>
+
+namespace TranslateMac {
+
+namespace {
+
+using TranslateCore::TranslationFailure;
+
+// The server delivers about this much at a time: small enough for live subtitles, large enough
+// to keep wake-ups cheap (the default would be ~2 s chunks).
+constexpr pa_usec_t fragmentDuration = 20'000;
+// How far one playback stream of the application may run ahead of another, silent one before
+// the silent one counts as pausing.
+constexpr std::size_t mixLagMilliseconds = 60;
+// Record streams tried per playback stream before it is given up on.
+constexpr int attemptsPerStream = 3;
+
+void detach(pa_stream *stream)
+{
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream, nullptr, nullptr);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_CREATING || state == PA_STREAM_READY)
+        pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
+std::exception_ptr serverFailure(pa_context *context, int fallback = PA_ERR_UNKNOWN)
+{
+    const int error = pa_context_errno(context);
+    return std::make_exception_ptr(TapAudioFailure(-(error ? error : fallback)));
+}
+
+} // namespace
+
+CaptureOutput::CaptureOutput(
+    std::shared_ptr<PulseConnection> connection, PacketSink sink, AudioSource source)
+    : m_connection(std::move(connection)), m_sink(std::move(sink)), m_source(std::move(source))
+{
+}
+
+CaptureOutput::~CaptureOutput()
+{
+    if (*m_alive) {
+        PulseConnection::Lock lock(*m_connection);
+        shutdown();
+        abort();
+    }
+}
+
+void CaptureOutput::begin(const PulseSnapshot &snapshot, TranslateCore::OneShot<> whenStarted)
+{
+    m_started = std::move(whenStarted);
+    const PulseSink *sink = snapshot.defaultSink();
+    if (!sink && !snapshot.sinks.isEmpty() && !wholeSystem())
+        sink = &snapshot.sinks.first();
+    if (!sink || sink->monitorSource.isEmpty()) {
+        started(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+        return;
+    }
+    // The sink's own rate and channels, as floating point: the server only changes the sample
+    // type; resampling and the downmix to mono are the converter's.
+    m_spec = { PA_SAMPLE_FLOAT32LE, sink->sampleSpec.rate, sink->sampleSpec.channels };
+    m_channelMap = sink->channelMap;
+    m_format = { double(m_spec.rate), m_spec.channels, TranslateCore::SampleType::float32, true };
+
+    m_connection->setLostHandler([this, alive = m_alive] {
+        if (!*alive)
+            return;
+        started(serverFailure(m_connection->context(), PA_ERR_CONNECTIONTERMINATED));
+        end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+    });
+
+    if (wholeSystem()) {
+        auto tap = std::make_unique<Tap>(
+            Tap { this, PA_INVALID_INDEX, sink->monitorSource, nullptr, false, {} });
+        if (!record(*tap, PA_INVALID_INDEX))
+            return started(serverFailure(m_connection->context()));
+        m_taps.emplace(PA_INVALID_INDEX, std::move(tap));
+        return;
+    }
+    pa_context *context = m_connection->context();
+    pa_context_set_subscribe_callback(context, serverEvent, this);
+    pa_operation *subscription = pa_context_subscribe(context,
+        pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT),
+        nullptr, nullptr);
+    if (!subscription)
+        return started(serverFailure(context));
+    pa_operation_unref(subscription);
+    applySnapshot(snapshot);
+    started(nullptr);
+}
+
+pa_stream *CaptureOutput::record(Tap &tap, quint32 monitoredInput)
+{
+    pa_context *context = m_connection->context();
+    pa_stream *stream = pa_stream_new(context, "Quorvel Translate capture", &m_spec, &m_channelMap);
+    if (!stream)
+        return nullptr;
+    pa_stream_set_state_callback(stream, streamStateChanged, &tap);
+    pa_stream_set_read_callback(stream, streamReadable, &tap);
+    pa_stream_set_moved_callback(stream, streamMoved, &tap);
+    if (monitoredInput != PA_INVALID_INDEX)
+        pa_stream_set_monitor_stream(stream, monitoredInput);
+    pa_buffer_attr attributes;
+    std::fill_n(reinterpret_cast<char *>(&attributes), sizeof attributes, char(0xff));
+    attributes.fragsize = quint32(pa_usec_to_bytes(fragmentDuration, &m_spec));
+    // Never let the server carry the recording elsewhere (to another device, or to a microphone)
+    // when what it monitors goes away.
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const QByteArray device = tap.device.toUtf8();
+    if (pa_stream_connect_record(stream, device.constData(), &attributes, flags) < 0) {
+        detach(stream);
+        return nullptr;
+    }
+    tap.stream = stream;
+    return stream;
+}
+
+void CaptureOutput::removeTap(quint32 sinkInput)
+{
+    const auto found = m_taps.find(sinkInput);
+    if (found == m_taps.end())
+        return;
+    // What the stream recorded before it ended still belongs to the capture.
+    const std::size_t channels = m_spec.channels;
+    mix(found->second->pending.size() / channels, false);
+    std::unique_ptr<Tap> tap = std::move(found->second);
+    m_taps.erase(found);
+    if (tap->stream)
+        detach(tap->stream);
+}
+
+void CaptureOutput::shutdown()
+{
+    if (!*m_alive)
+        return;
+    *m_alive = false;
+    m_connection->setLostHandler(nullptr);
+    if (!wholeSystem())
+        pa_context_set_subscribe_callback(m_connection->context(), nullptr, nullptr);
+    // The taps stay, with what they recorded but did not mix yet, for finish().
+    for (auto &[index, tap] : m_taps) {
+        if (tap->stream)
+            detach(std::exchange(tap->stream, nullptr));
+    }
+}
+
+std::exception_ptr CaptureOutput::finish()
+{
+    if (m_closed)
+        return nullptr;
+    mix(0, true);
+    try {
+        if (std::exception_ptr failure = deliver(m_converter.finish()))
+            end(failure);
+    } catch (...) {
+        end(std::current_exception());
+    }
+    end(nullptr);
+    return m_failure;
+}
+
+void CaptureOutput::abort()
+{
+    end(nullptr);
+}
+
+void CaptureOutput::followApplication()
+{
+    if (!*m_alive || m_closed)
+        return;
+    if (m_refreshing) {
+        m_refreshAgain = true;
+        return;
+    }
+    m_refreshing = true;
+    m_connection->collectSnapshot(
+        [this, alive = m_alive](PulseSnapshot snapshot) {
+            if (!*alive)
+                return;
+            m_refreshing = false;
+            applySnapshot(snapshot);
+            if (std::exchange(m_refreshAgain, false))
+                followApplication();
+        },
+        [this, alive = m_alive](int) {
+            // A broken connection is reported by the lost handler.
+            if (*alive)
+                m_refreshing = false;
+        });
+}
+
+void CaptureOutput::applySnapshot(const PulseSnapshot &snapshot)
+{
+    if (m_closed)
+        return;
+    const qint32 ownPid = qint32(::getpid());
+    std::set<quint32> clients;
+    for (const SoundServerClient &client : snapshot.clients) {
+        if (client.belongsTo(m_source) && client.pid != ownPid)
+            clients.insert(client.index);
+    }
+    // The application has no connection to the server left: it has quit.
+    if (clients.empty())
+        return end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+
+    std::map<quint32, int> attempts;
+    for (const PulseSinkInput &input : snapshot.sinkInputs) {
+        if (!clients.contains(input.client) && !input.application.belongsTo(m_source))
+            continue;
+        int &tried = attempts[input.index] = m_attempts[input.index];
+        if (m_taps.contains(input.index) || tried >= attemptsPerStream)
+            continue;
+        const PulseSink *sink = snapshot.sink(input.sink);
+        if (!sink || sink->monitorSource.isEmpty())
+            continue;
+        ++tried;
+        auto tap = std::make_unique<Tap>(
+            Tap { this, input.index, sink->monitorSource, nullptr, false, {} });
+        if (record(*tap, input.index))
+            m_taps.emplace(input.index, std::move(tap));
+    }
+    m_attempts = std::move(attempts);
+}
+
+void CaptureOutput::mix(std::size_t atLeast, bool everything)
+{
+    const std::size_t channels = m_spec.channels;
+    std::size_t fewest = SIZE_MAX, most = 0;
+    for (const auto &[index, tap] : m_taps) {
+        if (!tap->recording)
+            continue;
+        fewest = std::min(fewest, tap->pending.size() / channels);
+        most = std::max(most, tap->pending.size() / channels);
+    }
+    if (most == 0)
+        return;
+    const std::size_t lag = std::size_t(m_spec.rate) * mixLagMilliseconds / 1000;
+    std::size_t frames = everything ? most : std::max(fewest, most > lag ? most - lag : 0);
+    frames = std::min(most, std::max(frames, atLeast));
+    if (frames == 0)
+        return;
+    m_mixed.assign(frames * channels, 0.0f);
+    for (auto &[index, tap] : m_taps) {
+        const std::size_t available = std::min(tap->pending.size(), frames * channels);
+        for (std::size_t i = 0; i < available; ++i)
+            m_mixed[i] += tap->pending[i];
+        tap->pending.erase(tap->pending.begin(), tap->pending.begin() + qsizetype(available));
+    }
+    convert(m_mixed.data(), frames);
+}
+
+void CaptureOutput::convert(const float *samples, std::size_t frames)
+{
+    if (m_closed)
+        return;
+    try {
+        const TranslateCore::PCMBuffer buffer(m_format, qsizetype(frames), samples);
+        if (std::exception_ptr failure = deliver(m_converter.convert(buffer)))
+            end(failure);
+    } catch (...) {
+        end(std::current_exception());
+    }
+}
+
+std::exception_ptr CaptureOutput::deliver(QList<QByteArray> frames)
+{
+    for (QByteArray &frame : frames) {
+        if (m_closed)
+            return nullptr;
+        switch (m_sink.push(CapturedPacket { std::move(frame) })) {
+        case TranslateCore::PushResult::ok:
+            break;
+        case TranslateCore::PushResult::full:
+            return std::make_exception_ptr(TranslationFailure::queueFull());
+        case TranslateCore::PushResult::closed:
+            // The consumer went away: nothing more to say to it.
+            m_closed = true;
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+void CaptureOutput::end(std::exception_ptr error)
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_failure = error;
+    if (error)
+        m_sink.closeWithError(std::move(error));
+    else
+        m_sink.close();
+}
+
+void CaptureOutput::started(std::exception_ptr error)
+{
+    if (!m_started)
+        return;
+    TranslateCore::OneShot<> shot = std::move(*m_started);
+    m_started.reset();
+    if (error)
+        m_connection->deliverFailure(shot, std::move(error));
+    else
+        m_connection->deliver(shot);
+}
+
+void CaptureOutput::streamStateChanged(pa_stream *stream, void *data)
+{
+    auto *tap = static_cast<Tap *>(data);
+    CaptureOutput *self = tap->owner;
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY: {
+        // Only a sink's monitor is ever recorded, never a microphone.
+        const char *device = pa_stream_get_device_name(stream);
+        if (!device || QString::fromUtf8(device) != tap->device) {
+            qWarning("capture: the server attached the recording to %s, not %s", device,
+                qPrintable(tap->device));
+            if (self->wholeSystem()) {
+                self->started(std::make_exception_ptr(TapAudioFailure(-PA_ERR_NOENTITY)));
+                self->end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+            }
+            self->removeTap(tap->sinkInput);
+            return;
+        }
+        tap->recording = true;
+        if (self->wholeSystem())
+            self->started(nullptr);
+        break;
+    }
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+        if (self->wholeSystem()) {
+            // Failing before it ever ran is a start-up failure; afterwards the server stopped it.
+            self->started(serverFailure(self->m_connection->context()));
+            self->end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+            self->removeTap(tap->sinkInput);
+        } else {
+            // The playback stream ended or moved: look again at what the application plays.
+            self->removeTap(tap->sinkInput);
+            self->followApplication();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CaptureOutput::streamReadable(pa_stream *stream, std::size_t, void *data)
+{
+    auto *tap = static_cast<Tap *>(data);
+    CaptureOutput *self = tap->owner;
+    const std::size_t frameBytes = pa_frame_size(&self->m_spec);
+    while (pa_stream_readable_size(stream) > 0) {
+        const void *samples = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream, &samples, &bytes) < 0 || bytes == 0)
+            break;
+        const std::size_t frames = bytes / frameBytes;
+        if (tap->recording && !self->m_closed) {
+            // A hole (lost audio) is kept as silence so the frames stay contiguous in time.
+            std::vector<float> zeros;
+            const float *floats = static_cast<const float *>(samples);
+            if (!floats) {
+                zeros.assign(frames * self->m_spec.channels, 0.0f);
+                floats = zeros.data();
+            }
+            if (self->wholeSystem()) {
+                self->convert(floats, frames);
+            } else {
+                tap->pending.insert(
+                    tap->pending.end(), floats, floats + frames * self->m_spec.channels);
+                self->mix(0, false);
+            }
+        }
+        pa_stream_drop(stream);
+    }
+}
+
+void CaptureOutput::streamMoved(pa_stream *, void *data)
+{
+    // Cannot happen with PA_STREAM_DONT_MOVE; if a server moves a recording anyway, what it
+    // records now is not what was chosen.
+    auto *tap = static_cast<Tap *>(data);
+    CaptureOutput *self = tap->owner;
+    if (self->wholeSystem())
+        self->end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+    self->removeTap(tap->sinkInput);
+    if (!self->wholeSystem())
+        self->followApplication();
+}
+
+void CaptureOutput::serverEvent(
+    pa_context *, pa_subscription_event_type_t type, quint32, void *data)
+{
+    auto *self = static_cast<CaptureOutput *>(data);
+    const int facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const int kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if ((facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_NEW)
+        || (facility == PA_SUBSCRIPTION_EVENT_CLIENT && kind == PA_SUBSCRIPTION_EVENT_REMOVE))
+        self->followApplication();
+}
+
+} // namespace TranslateMac

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "TranslateMac/Capture/AudioSource.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace TranslateMac {
+
+// The sound server's objects as the capture sees them, read from their announced properties.
+using PropertyMap = QHash<QString, QString>;
+
+// A client connection or a stream node, and the application it belongs to.
+struct TapProcessObject {
+    std::uint32_t id = 0;
+    std::optional<qint32> pid;
+    // What helper processes of one application share: its application id, else its binary.
+    QString identity;
+    // A node that plays audio (an application's output stream).
+    bool isOutputStream = false;
+
+    friend bool operator==(const TapProcessObject &, const TapProcessObject &) = default;
+};
+
+struct TapPort {
+    std::uint32_t id = 0;
+    std::uint32_t node = 0;
+    bool isOutput = false;
+    bool isMonitor = false;
+    QString channel;
+
+    friend bool operator==(const TapPort &, const TapPort &) = default;
+};
+
+// Reads the properties of the sound server's objects and describes the capture node to create.
+namespace TapProperties {
+
+inline constexpr const char *nodeDescription = "Quorvel系统音频";
+inline constexpr const char *nodeName = "quorvel-tap";
+
+TapProcessObject processObject(std::uint32_t id, const PropertyMap &properties);
+std::optional<TapPort> port(std::uint32_t id, const PropertyMap &properties);
+
+// Whether `object` is the application of `source` or one of its helper processes (same pid, or an
+// identity equal to the source's or beginning with it followed by ".").
+bool belongsTo(const TapProcessObject &object, const AudioSource &source);
+
+// The node name in a "default.audio.sink" metadata value ({"name":"…"}).
+std::optional<QString> defaultSinkName(const QString &metadataValue);
+
+// Our input ports that an application port of `channel` feeds: the ports of the same channel, or
+// every one of them for a channel we do not have (a mono stream is heard on both sides).
+QList<std::uint32_t> inputsFor(const QString &channel, const QList<TapPort> &inputs);
+
+// The properties of the capture stream for `source`. The whole system is the default sink's output
+// (`defaultSink`, or whichever sink the session manager calls default when unknown); an
+// application is a private node that the capture links by itself. Never falls back to another
+// target, and never to a microphone.
+PropertyMap description(const AudioSource &source, const std::optional<QString> &defaultSink);
+
+} // namespace TapProperties
+
+} // namespace TranslateMac
