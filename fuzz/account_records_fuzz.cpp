@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     readRefusingOnlyKnownFailures([&] { RechargePackage::fromJson(json); });
     readRefusingOnlyKnownFailures([&] { RechargeOrder::fromJson(json); });
     // A fixed clock keeps every run of one input reproducible.
-    readRefusingOnlyKnownFailures(
-        [&] { PaymentHandoff::fromJson(json, instantFromEpochMilliseconds(1'700'000'000'000)); });
+    readRefusingOnlyKnownFailures([&] {
+        PaymentHandoff::fromJson(json, Instant(std::chrono::milliseconds(1'700'000'000'000)));
+    });
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "TranslateMac/Account/SQLiteSessionPreferences.h"
 
 #include "TranslateMac/Account/SessionStorageFailure.h"
+#include "TranslateMac/Account/UserDefaultsKeys.h"
 
 #include <QSettings>
 
@@ -8,10 +9,7 @@ namespace TranslateMac {
 
 namespace {
 
-QString restorationDisabledKey()
-{
-    return QStringLiteral("session.sqlite.restorationDisabled");
-}
+const QString restorationDisabledKey = QLatin1String(UserDefaultsKeys::restorationDisabled);
 
 } // namespace
 
@@ -19,12 +17,12 @@ SQLiteSessionPreferences::SQLiteSessionPreferences(QSettings &defaults) : m_defa
 
 bool SQLiteSessionPreferences::restorationDisabled() const
 {
-    return m_defaults.value(restorationDisabledKey(), false).toBool();
+    return m_defaults.value(restorationDisabledKey, false).toBool();
 }
 
 void SQLiteSessionPreferences::setRestorationDisabled(bool disabled)
 {
-    m_defaults.setValue(restorationDisabledKey(), disabled);
+    m_defaults.setValue(restorationDisabledKey, disabled);
     m_defaults.sync();
     if (m_defaults.status() != QSettings::NoError)
         throw SessionStorageFailure::unavailable();
