@@ -29,6 +29,25 @@ Reply invalid()
     return Reply::envelope(4002, QJsonValue::Undefined, 400);
 }
 
+// The challenge `body` names ("challengeId") when "deviceSecret" is its own; otherwise null, with
+// the answer that refuses the request in `refusal`.
+Challenge *ownedChallenge(
+    QHash<QString, Challenge> &challenges, const QJsonObject &body, Reply *refusal)
+{
+    const auto id = nonEmptyString(body, "challengeId");
+    const auto secret = nonEmptyString(body, "deviceSecret");
+    if (!id || !secret) {
+        *refusal = invalid();
+        return nullptr;
+    }
+    const auto it = challenges.find(*id);
+    if (it == challenges.end() || it->secret != *secret) {
+        *refusal = Reply::envelope(4004, QJsonValue::Undefined, 404);
+        return nullptr;
+    }
+    return &*it;
+}
+
 QString sixDigits()
 {
     return QStringLiteral("%1").arg(
@@ -168,38 +187,32 @@ Reply ServiceServer::watchLoginCreate(const QJsonObject &body)
 
 Reply ServiceServer::watchLoginPoll(const QJsonObject &body)
 {
-    const auto id = nonEmptyString(body, "challengeId");
-    const auto secret = nonEmptyString(body, "deviceSecret");
-    if (!id || !secret)
-        return invalid();
-    const auto it = m_state.challenges.find(*id);
-    if (it == m_state.challenges.end() || it->secret != *secret)
-        return Reply::envelope(4004, QJsonValue::Undefined, 404);
-    if (it->status == QLatin1String("PENDING") && epochMs() >= it->expiresAtEpochMs)
-        it->status = QStringLiteral("EXPIRED");
-    if (it->status == QLatin1String("PENDING"))
+    Reply refusal;
+    Challenge *const challenge = ownedChallenge(m_state.challenges, body, &refusal);
+    if (!challenge)
+        return refusal;
+    if (challenge->status == QLatin1String("PENDING") && epochMs() >= challenge->expiresAtEpochMs)
+        challenge->status = QStringLiteral("EXPIRED");
+    if (challenge->status == QLatin1String("PENDING"))
         return Reply::ok(QJsonObject {
             { "status", "PENDING" }, { "pollIntervalSeconds", challengePollSeconds } });
-    if (it->status == QLatin1String("AUTHORIZED")) {
-        it->status = QStringLiteral("CONSUMED");
-        QJsonObject data = issueTokens(it->phone);
+    if (challenge->status == QLatin1String("AUTHORIZED")) {
+        challenge->status = QStringLiteral("CONSUMED");
+        QJsonObject data = issueTokens(challenge->phone);
         data.insert("status", "AUTHORIZED");
         return Reply::ok(data);
     }
-    return Reply::ok(QJsonObject { { "status", it->status } });
+    return Reply::ok(QJsonObject { { "status", challenge->status } });
 }
 
 Reply ServiceServer::watchLoginCancel(const QJsonObject &body)
 {
-    const auto id = nonEmptyString(body, "challengeId");
-    const auto secret = nonEmptyString(body, "deviceSecret");
-    if (!id || !secret)
-        return invalid();
-    const auto it = m_state.challenges.find(*id);
-    if (it == m_state.challenges.end() || it->secret != *secret)
-        return Reply::envelope(4004, QJsonValue::Undefined, 404);
-    if (it->status == QLatin1String("PENDING"))
-        it->status = QStringLiteral("CANCELLED");
+    Reply refusal;
+    Challenge *const challenge = ownedChallenge(m_state.challenges, body, &refusal);
+    if (!challenge)
+        return refusal;
+    if (challenge->status == QLatin1String("PENDING"))
+        challenge->status = QStringLiteral("CANCELLED");
     return Reply::ok();
 }
 

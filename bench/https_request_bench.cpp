@@ -1,32 +1,19 @@
 // Latency of one authenticated HTTPS request through the service client (the wallet read) on a
-// kept-alive loopback TLS connection to a local service that this program starts itself.
-//
-// The local service executable and the certificates are looked up beside this program in its
-// build folder (../LocalService/quorvel-local-service, ../certs); QUORVEL_LOCAL_SERVICE and
-// QUORVEL_TEST_CERTS override them. Missing certificates are generated with scripts/gen-certs.
+// kept-alive loopback TLS connection to a local service that this program starts itself (the
+// build's quorvel-local-service with the build's test certificates).
 #include "TranslateCore/API/TranslationAPI.h"
-#include "TranslateCore/Async/ReplyAwaiter.h"
-#include "TranslateCore/Contract/ProductionEndpoint.h"
-#include "TranslateCore/Contract/ServiceTLS.h"
+#include "support/LocalServiceProcess.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <memory>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -38,27 +25,6 @@ namespace {
 {
     std::fprintf(stderr, "https_request_bench: %s\n", qPrintable(why));
     std::exit(2);
-}
-
-QString located(const char *variable, const QString &besideProgram)
-{
-    const QString configured = qEnvironmentVariable(variable);
-    return configured.isEmpty()
-        ? QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(besideProgram)
-        : configured;
-}
-
-// The certificate folder: the build's, or a fresh one made by the project's script.
-QString certificates(QTemporaryDir &scratch)
-{
-    const QString dir = located("QUORVEL_TEST_CERTS", QStringLiteral("../certs"));
-    if (QFileInfo::exists(dir + QStringLiteral("/server.pem")))
-        return dir;
-    const QString script
-        = QFileInfo(QString::fromUtf8(__FILE__)).absoluteDir().filePath("../scripts/gen-certs");
-    if (QProcess::execute(script, { scratch.path() }) != 0)
-        fail(QStringLiteral("no certificates in %1 and %2 failed").arg(dir, script));
-    return scratch.path();
 }
 
 // Runs the event loop until `task` ends; returns its value or rethrows its failure.
@@ -94,70 +60,21 @@ QCoro::Task<bool> asBool(QCoro::Task<> task)
     co_return true;
 }
 
-// A control request of the local service (plain JSON, not the service envelope).
-QCoro::Task<QJsonObject> control(QNetworkAccessManager *network, QString path, QByteArray body)
-{
-    QNetworkRequest request(ProductionEndpoint::base().resolved(QUrl(path)));
-    request.setSslConfiguration(serviceTLSConfiguration());
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    QNetworkReply *reply = body.isNull() ? network->get(request) : network->post(request, body);
-    co_await awaitReply(reply);
-    reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError)
-        fail(QStringLiteral("control %1: %2").arg(path, reply->errorString()));
-    co_return QJsonDocument::fromJson(reply->readAll()).object();
-}
-
-class LocalService {
-public:
-    LocalService()
-    {
-        const QString program = located(
-            "QUORVEL_LOCAL_SERVICE", QStringLiteral("../LocalService/quorvel-local-service"));
-        const QString certs = certificates(m_scratch);
-        m_process.setProgram(program);
-        m_process.setArguments({ QStringLiteral("--port"), QStringLiteral("0"),
-            QStringLiteral("--cert"), certs + QStringLiteral("/server.pem"),
-            QStringLiteral("--key"), certs + QStringLiteral("/server.key") });
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(10000))
-            fail(QStringLiteral("cannot start %1").arg(program));
-        QByteArray line;
-        while (!line.startsWith("listening on ")) {
-            if (!m_process.canReadLine() && !m_process.waitForReadyRead(10000))
-                fail(QStringLiteral("%1 never said where it listens").arg(program));
-            if (m_process.canReadLine())
-                line = m_process.readLine().trimmed();
-        }
-        qputenv("QUORVEL_SERVICE_ORIGIN", line.mid(int(qstrlen("listening on "))));
-        qputenv("QUORVEL_SERVICE_CA", (certs + QStringLiteral("/test-ca.pem")).toUtf8());
-    }
-    ~LocalService()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-    }
-
-private:
-    QTemporaryDir m_scratch;
-    QProcess m_process;
-};
-
 void BM_WalletRequestKeptAlive(benchmark::State &state)
 {
-    LocalService service;
-    QNetworkAccessManager controlNetwork;
-    controlNetwork.setProxy(QNetworkProxy::NoProxy);
+    LocalServiceProcess service;
+    if (!service.isRunning())
+        fail(service.failure());
+    service.setFailureHandler(fail);
+    service.exportEndpoint();
     const QString phone = QStringLiteral("13800000001");
-    awaitTask(control(&controlNetwork, QStringLiteral("/control/balance"),
-        QJsonDocument(QJsonObject { { "phone", phone }, { "points", 5000 } }).toJson()));
+    service.control("POST", QStringLiteral("/control/balance"),
+        QJsonObject { { "phone", phone }, { "points", 5000 } });
 
     TranslationAPI api;
     awaitTask(asBool(api.sendCode(QStringLiteral("+86"), phone)));
-    const QJsonObject code = awaitTask(
-        control(&controlNetwork, QStringLiteral("/control/sms-code?phone=") + phone, QByteArray()));
+    const QJsonObject code
+        = service.control("GET", QStringLiteral("/control/sms-code?phone=") + phone).toObject();
     awaitTask(asBool(api.login(QStringLiteral("+86"), phone, code.value("code").toString())));
     for (int i = 0; i < 20; ++i) // TLS handshake and connection set-up happen here, not below
         awaitTask(api.wallet());

@@ -103,12 +103,12 @@ public:
         while (pa_context_get_state(m_context) != PA_CONTEXT_READY
             && PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)))
             pa_threaded_mainloop_wait(m_loop);
-        const pa_sample_spec spec { PA_SAMPLE_FLOAT32LE, playbackRate, 2 };
-        m_stream = pa_stream_new(m_context, "clicks", &spec, nullptr);
+        const pa_sample_spec sampleSpec { PA_SAMPLE_FLOAT32LE, playbackRate, 2 };
+        m_stream = pa_stream_new(m_context, "clicks", &sampleSpec, nullptr);
         pa_stream_set_write_callback(m_stream, writable, this);
         pa_buffer_attr attributes;
         std::fill_n(reinterpret_cast<char *>(&attributes), sizeof attributes, char(0xff));
-        attributes.tlength = std::uint32_t(pa_usec_to_bytes(10'000, &spec));
+        attributes.tlength = std::uint32_t(pa_usec_to_bytes(10'000, &sampleSpec));
         pa_stream_connect_playback(
             m_stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr);
         pa_threaded_mainloop_unlock(m_loop);

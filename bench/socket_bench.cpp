@@ -1,29 +1,21 @@
-// The live socket over TLS on loopback, against a local service this program starts itself:
-// client.ping -> server.pong round trips, and audio upload through the ordered writer.
-//
-// The local service executable and the certificates are looked up beside this program in its
-// build folder (../LocalService/quorvel-local-service, ../certs); QUORVEL_LOCAL_SERVICE and
-// QUORVEL_TEST_CERTS override them. Missing certificates are generated with scripts/gen-certs.
+// The live socket over TLS on loopback, against a local service this program starts itself (the
+// build's quorvel-local-service with the build's test certificates): client.ping -> server.pong
+// round trips, and audio upload through the ordered writer.
 #include "TranslateCore/Contract/ProductionEndpoint.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
 #include "TranslateCore/Socket/LiveSocket.h"
 #include "TranslateCore/Socket/OrderedSocketWriter.h"
+#include "support/LocalServiceProcess.h"
+#include "support/TextSession.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QProcess>
-#include <QSslConfiguration>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QUuid>
 
 #include <benchmark/benchmark.h>
@@ -31,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -47,14 +40,6 @@ constexpr qint64 bytesPerSecond = 32'000; // 16 kHz mono 16-bit upload audio
 {
     std::fprintf(stderr, "socket_bench: %s\n", qPrintable(why));
     std::exit(2);
-}
-
-QString located(const char *variable, const QString &besideProgram)
-{
-    const QString configured = qEnvironmentVariable(variable);
-    return configured.isEmpty()
-        ? QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(besideProgram)
-        : configured;
 }
 
 // Runs the event loop until `done` holds; false if `limit` passed first.
@@ -96,75 +81,32 @@ QCoro::Task<bool> completed(QCoro::Task<> task)
     co_return true;
 }
 
-// The local service with one signed-in account, reached over plain HTTP calls.
-class LocalService {
+// One signed-in account on the local service, reached over plain HTTPS calls.
+class ServiceAccount {
 public:
-    LocalService()
+    explicit ServiceAccount(LocalServiceProcess &service) : m_service(service)
     {
-        const QString program = located(
-            "QUORVEL_LOCAL_SERVICE", QStringLiteral("../LocalService/quorvel-local-service"));
-        QString certs = located("QUORVEL_TEST_CERTS", QStringLiteral("../certs"));
-        if (!QFileInfo::exists(certs + QStringLiteral("/server.pem"))) {
-            const QString script = QFileInfo(QString::fromUtf8(__FILE__))
-                                       .absoluteDir()
-                                       .filePath(QStringLiteral("../scripts/gen-certs"));
-            if (QProcess::execute(script, { m_scratch.path() }) != 0)
-                fail(QStringLiteral("no certificates in %1 and %2 failed").arg(certs, script));
-            certs = m_scratch.path();
-        }
-        m_process.setProgram(program);
-        m_process.setArguments({ QStringLiteral("--port"), QStringLiteral("0"),
-            QStringLiteral("--cert"), certs + QStringLiteral("/server.pem"),
-            QStringLiteral("--key"), certs + QStringLiteral("/server.key") });
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(10000))
-            fail(QStringLiteral("cannot start %1").arg(program));
-        QByteArray line;
-        while (!line.startsWith("listening on ")) {
-            if (!m_process.canReadLine() && !m_process.waitForReadyRead(10000))
-                fail(QStringLiteral("%1 never said where it listens").arg(program));
-            if (m_process.canReadLine())
-                line = m_process.readLine().trimmed();
-        }
-        m_origin = QString::fromUtf8(line.mid(int(qstrlen("listening on "))));
-        // The socket takes its trust from these, as the application does.
-        qputenv("QUORVEL_SERVICE_ORIGIN", m_origin.toUtf8());
-        qputenv("QUORVEL_SERVICE_CA", (certs + QStringLiteral("/test-ca.pem")).toUtf8());
-        m_tls = QSslConfiguration::defaultConfiguration();
-        m_tls.addCaCertificates(certs + QStringLiteral("/test-ca.pem"));
         m_network.setProxy(QNetworkProxy::NoProxy);
         signIn();
-    }
-    ~LocalService()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
     }
 
     // The socket address of a new session.
     QUrl newSessionSocket()
     {
-        const QJsonArray routes
-            = call("GET", QStringLiteral("/api/v1/translation/routes?catalogVersion=2")).toArray();
-        const QJsonObject audio { { "encoding", "PCM_S16LE" }, { "sampleRate", 16000 },
-            { "channels", 1 } };
-        const QJsonObject body { { "routeCode", routes.first()[QStringLiteral("routeCode")] },
-            { "outputMode", "TEXT_ONLY" }, { "historyEnabled", false }, { "clientType", "H5" },
-            { "clientVersion", "macOS-1.0.0" }, { "audio", audio } };
         const QJsonObject created
-            = call("POST", QStringLiteral("/api/v1/translation/sessions"), body).toObject();
+            = createTextSession([this](const QByteArray &method, const QString &path,
+                                    const QJsonObject &body) { return call(method, path, body); });
         const qint64 id = created.value(QStringLiteral("sessionId")).toInteger();
-        return ProductionEndpoint::socketURL(*ProductionEndpoint::baseForOrigin(m_origin),
+        return ProductionEndpoint::socketURL(*ProductionEndpoint::baseForOrigin(m_service.origin()),
             created.value(QStringLiteral("wsUrl")).toString(),
             created.value(QStringLiteral("wsTicket")).toString(), id);
     }
 
+    // Calls "/api/<path>" and returns the answer's "data".
     QJsonValue call(const QByteArray &method, const QString &path, const QJsonObject &body = {})
     {
-        QNetworkRequest request(QUrl(m_origin + path));
-        request.setSslConfiguration(m_tls);
+        QNetworkRequest request(QUrl(m_service.origin() + QStringLiteral("/api/") + path));
+        request.setSslConfiguration(m_service.tlsConfiguration());
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
         if (!m_token.isEmpty())
             request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
@@ -175,24 +117,23 @@ public:
         reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError)
             fail(QStringLiteral("%1: %2").arg(path, reply->errorString()));
-        const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
-        return path.startsWith(QStringLiteral("/api/")) ? answer.value(QStringLiteral("data"))
-                                                        : QJsonValue(answer);
+        return QJsonDocument::fromJson(reply->readAll()).object().value(QStringLiteral("data"));
     }
 
 private:
     void signIn()
     {
         const QString phone = QStringLiteral("13800000002");
-        call("POST", QStringLiteral("/api/v1/auth/send-code"),
+        call("POST", QStringLiteral("v1/auth/send-code"),
             { { "purpose", "LOGIN" }, { "countryCode", "+86" }, { "phoneNumber", phone } });
-        call("POST", QStringLiteral("/control/balance"),
+        m_service.control("POST", QStringLiteral("/control/balance"),
             { { "phone", phone }, { "points", 100000 } });
-        const QString code = call("GET", QStringLiteral("/control/sms-code?phone=") + phone)
-                                 .toObject()
-                                 .value(QStringLiteral("code"))
-                                 .toString();
-        m_token = call("POST", QStringLiteral("/api/v1/auth/login/phone-code"),
+        const QString code
+            = m_service.control("GET", QStringLiteral("/control/sms-code?phone=") + phone)
+                  .toObject()
+                  .value(QStringLiteral("code"))
+                  .toString();
+        m_token = call("POST", QStringLiteral("v1/auth/login/phone-code"),
             { { "countryCode", "+86" }, { "phoneNumber", phone }, { "code", code } })
                       .toObject()
                       .value(QStringLiteral("token"))
@@ -201,17 +142,14 @@ private:
             fail(QStringLiteral("sign-in failed"));
     }
 
-    QTemporaryDir m_scratch;
-    QProcess m_process;
+    LocalServiceProcess &m_service;
     QNetworkAccessManager m_network;
-    QSslConfiguration m_tls;
-    QString m_origin;
     QString m_token;
 };
 
-LocalService *runningService = nullptr; // lives in main(), inside the application's lifetime
+ServiceAccount *runningService = nullptr; // lives in main(), inside the application's lifetime
 
-LocalService &service()
+ServiceAccount &service()
 {
     return *runningService;
 }
@@ -339,8 +277,14 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    LocalService local;
-    runningService = &local;
+    LocalServiceProcess local;
+    if (!local.isRunning())
+        fail(local.failure());
+    local.setFailureHandler(fail);
+    // The socket takes its trust from these, as the application does.
+    local.exportEndpoint();
+    ServiceAccount account(local);
+    runningService = &account;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -81,6 +82,29 @@ QCoro::Task<> collect(PacketStream &packets, std::vector<Arrival> *arrivals, QEl
             arrivals->push_back({ clock->nsecsElapsed(), packet->level() });
     } catch (...) {
     }
+}
+
+// A started capture's packets, read as they arrive. The reader points into it: it stays put.
+struct Listening {
+    explicit Listening(PacketStream stream) : packets(std::move(stream)) { }
+    PacketStream packets;
+    std::vector<Arrival> arrivals;
+    QElapsedTimer clock;
+    QCoro::Task<> reader;
+};
+
+// Starts `capture` and reads what it delivers; null (the benchmark skipped) if it did not start.
+std::unique_ptr<Listening> startListening(benchmark::State &state, TapAudioCapture &capture)
+{
+    std::optional<PacketStream> packets;
+    if (!run(capture.start(), &packets, 5s)) {
+        state.SkipWithError("start failed");
+        return nullptr;
+    }
+    auto listening = std::make_unique<Listening>(std::move(*packets));
+    listening->clock.start();
+    listening->reader = collect(listening->packets, &listening->arrivals, &listening->clock);
+    return listening;
 }
 
 // Runs the event loop (sleeping while nothing happens) until `until` holds or `timeout` passes.
@@ -193,15 +217,10 @@ void BM_TapCaptureCpu(benchmark::State &state)
             state.SkipWithError("prepare failed");
             break;
         }
-        std::optional<PacketStream> packets;
-        if (!run(capture.start(), &packets, 5s)) {
-            state.SkipWithError("start failed");
+        const std::unique_ptr<Listening> listening = startListening(state, capture);
+        if (!listening)
             break;
-        }
-        std::vector<Arrival> arrivals;
-        QElapsedTimer clock;
-        clock.start();
-        auto reader = collect(*packets, &arrivals, &clock);
+        std::vector<Arrival> &arrivals = listening->arrivals;
         spin([&] { return arrivals.size() >= 10; }, 5s); // settle
         const double cpuBefore = processCpuSeconds();
         const std::size_t from = arrivals.size();
@@ -209,7 +228,7 @@ void BM_TapCaptureCpu(benchmark::State &state)
         cpuMs += (processCpuSeconds() - cpuBefore) * 1000;
         audioSeconds += double(arrivals.size() - from) / 10;
         runVoid(capture.stop(false), 5s);
-        spin([&] { return reader.isReady(); }, 2s);
+        spin([&] { return listening->reader.isReady(); }, 2s);
     }
     for (QProcess *process : { &tone, &player }) {
         process->kill();
@@ -233,15 +252,10 @@ void BM_TapClickToPacket(benchmark::State &state)
             break;
         }
         player.setTone(false);
-        std::optional<PacketStream> packets;
-        if (!run(capture.start(), &packets, 5s)) {
-            state.SkipWithError("start failed");
+        const std::unique_ptr<Listening> listening = startListening(state, capture);
+        if (!listening)
             break;
-        }
-        std::vector<Arrival> arrivals;
-        QElapsedTimer clock;
-        clock.start();
-        auto reader = collect(*packets, &arrivals, &clock);
+        std::vector<Arrival> &arrivals = listening->arrivals;
         for (int trial = 0; trial < 20; ++trial) {
             // Silence first (the tone's tail drains), at a varying phase against the 100 ms frames.
             const std::size_t quietFrom = arrivals.size();
@@ -262,14 +276,14 @@ void BM_TapClickToPacket(benchmark::State &state)
                         [](const Arrival &a) { return a.level > 0.05f; });
                 },
                 3s);
-            const auto written = player.clickWrittenAt(clock);
+            const auto written = player.clickWrittenAt(listening->clock);
             const auto heard = std::find_if(arrivals.begin() + qsizetype(from), arrivals.end(),
                 [](const Arrival &a) { return a.level > 0.05f; });
             if (written && heard != arrivals.end())
                 latencies.push_back(double(heard->atNs - *written) / 1e6);
         }
         runVoid(capture.stop(false), 5s);
-        spin([&] { return reader.isReady(); }, 2s);
+        spin([&] { return listening->reader.isReady(); }, 2s);
     }
     if (!latencies.empty()) {
         std::sort(latencies.begin(), latencies.end());

@@ -2,6 +2,7 @@
 
 #include "TranslateCore/Contract/Integer.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
+#include "TranslateCore/Recharge/IntegerAtLeast.h"
 
 #include <QRegularExpression>
 
@@ -14,14 +15,6 @@ QString stringValue(const QJsonValue &value)
     if (!value.isString())
         throw TranslationFailure::invalidResponse();
     return value.toString();
-}
-
-qint64 integerAtLeast(const QJsonValue &value, qint64 minimum)
-{
-    const std::optional<qint64> number = integer(value);
-    if (!number || *number < minimum)
-        throw TranslationFailure::invalidResponse();
-    return *number;
 }
 
 } // namespace

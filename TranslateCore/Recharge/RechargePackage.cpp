@@ -2,20 +2,9 @@
 
 #include "TranslateCore/Contract/Integer.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
+#include "TranslateCore/Recharge/IntegerAtLeast.h"
 
 namespace TranslateCore {
-
-namespace {
-
-qint64 integerAtLeast(const QJsonValue &value, qint64 minimum)
-{
-    const std::optional<qint64> number = integer(value);
-    if (!number || *number < minimum)
-        throw TranslationFailure::invalidResponse();
-    return *number;
-}
-
-} // namespace
 
 RechargePackage RechargePackage::fromJson(const QJsonObject &json)
 {

@@ -39,14 +39,7 @@ QCoro::Task<> TapAudioCapture::prepare(AudioSource source, TranslateCore::Cancel
     m_preparedSource.reset();
     m_hasPermission = false;
 
-    std::shared_ptr<TapSession> recording = co_await m_makeRecording(source);
-    if (m_generation != generation) {
-        try {
-            co_await recording->stop(false);
-        } catch (...) {
-        }
-        throw CancellationError();
-    }
+    std::shared_ptr<TapSession> recording = co_await makeRecording(source, generation);
 
     m_recording = recording;
     std::exception_ptr failure;
@@ -78,14 +71,7 @@ QCoro::Task<PacketStream> TapAudioCapture::start()
     const QUuid generation = QUuid::createUuid();
     m_generation = generation;
 
-    std::shared_ptr<TapSession> recording = co_await m_makeRecording(*m_preparedSource);
-    if (m_generation != generation) {
-        try {
-            co_await recording->stop(false);
-        } catch (...) {
-        }
-        throw CancellationError();
-    }
+    std::shared_ptr<TapSession> recording = co_await makeRecording(*m_preparedSource, generation);
 
     m_recording = recording;
     std::exception_ptr failure;
@@ -99,6 +85,20 @@ QCoro::Task<PacketStream> TapAudioCapture::start()
         std::rethrow_exception(failure);
     }
     co_return std::move(recording->packets());
+}
+
+QCoro::Task<std::shared_ptr<TapSession>> TapAudioCapture::makeRecording(
+    AudioSource source, QUuid generation)
+{
+    std::shared_ptr<TapSession> recording = co_await m_makeRecording(std::move(source));
+    if (m_generation != generation) {
+        try {
+            co_await recording->stop(false);
+        } catch (...) {
+        }
+        throw CancellationError();
+    }
+    co_return recording;
 }
 
 QCoro::Task<> TapAudioCapture::stop(bool flush)

@@ -37,6 +37,9 @@ public:
     QCoro::Task<> stop(bool flush) override;
 
 private:
+    // A new recording of `source`; when `generation` was replaced while it was being made, the
+    // recording is stopped unheard and the operation fails with CancellationError.
+    QCoro::Task<std::shared_ptr<TapSession>> makeRecording(AudioSource source, QUuid generation);
     // Stops `expected` (or whichever recording is active when none is named) if it is still the
     // active one.
     QCoro::Task<> endRecording(bool flush, const TapSession *expected = nullptr);

@@ -5,6 +5,7 @@
 #include "TranslateCore/Socket/LiveSocket.h"
 #include "TranslateCore/Socket/OrderedSocketWriter.h"
 #include "support/TestSupport.h"
+#include "support/TextSession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,16 +70,13 @@ public:
     // A new session's live socket address with a fresh one-use ticket.
     QUrl newSessionSocket()
     {
-        const QJsonArray routes
-            = call("GET", QStringLiteral("v1/translation/routes?catalogVersion=2")).toArray();
-        const QJsonObject audio { { "encoding", "PCM_S16LE" }, { "sampleRate", 16000 },
-            { "channels", 1 } };
-        const QJsonObject body { { "routeCode", routes.first()[QStringLiteral("routeCode")] },
-            { "outputMode", "TEXT_ONLY" }, { "historyEnabled", false }, { "clientType", "H5" },
-            { "clientVersion", "macOS-1.0.0" }, { "audio", audio } };
-        const QJsonObject created = call("POST", QStringLiteral("v1/translation/sessions"), body,
-            QUuid::createUuid().toByteArray(QUuid::WithoutBraces))
-                                        .toObject();
+        // Only the session creation carries an idempotency key.
+        const QJsonObject created = createTextSession(
+            [this](const QByteArray &method, const QString &path, const QJsonObject &body) {
+                return call(method, path, body,
+                    method == "POST" ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces)
+                                     : QByteArray());
+            });
         m_sessionId = created.value(QStringLiteral("sessionId")).toInteger();
         return ticketURL();
     }

@@ -19,8 +19,7 @@ public:
         process() = std::make_unique<LocalServiceProcess>(
             QStringList { QStringLiteral("--token-lifetime-ms"), QStringLiteral("2000") });
         if (process()->isRunning()) {
-            qputenv("QUORVEL_SERVICE_ORIGIN", process()->origin().toUtf8());
-            qputenv("QUORVEL_SERVICE_CA", process()->caPath().toUtf8());
+            process()->exportEndpoint();
             return;
         }
         const std::string reason

@@ -32,6 +32,7 @@ QString LocalServiceProcess::caPath() const
 }
 
 LocalServiceProcess::LocalServiceProcess(const QStringList &extraArguments)
+    : m_failureHandler([](const QString &message) { ADD_FAILURE() << message.toStdString(); })
 {
 #ifndef QUORVEL_LOCAL_SERVICE_PATH
     Q_UNUSED(extraArguments);
@@ -110,7 +111,7 @@ QJsonValue LocalServiceProcess::control(
     const QByteArray &method, const QString &path, const QJsonObject &body)
 {
     if (!isRunning()) {
-        ADD_FAILURE() << "the local service is not running: " << m_failure.toStdString();
+        m_failureHandler(QStringLiteral("the local service is not running: ") + m_failure);
         return {};
     }
     const QString fullPath
@@ -133,14 +134,14 @@ QJsonValue LocalServiceProcess::control(
     reply->abort();
     reply->deleteLater();
     if (!finished) {
-        ADD_FAILURE() << "control " << method.constData() << ' ' << fullPath.toStdString()
-                      << " got no answer within 10 s";
+        m_failureHandler(QStringLiteral("control %1 %2 got no answer within 10 s")
+                             .arg(QString::fromUtf8(method), fullPath));
         return {};
     }
     if (status < 200 || status > 299) {
-        ADD_FAILURE() << "control " << method.constData() << ' ' << fullPath.toStdString()
-                      << " answered " << status << ": " << answer.toStdString() << " "
-                      << error.toStdString();
+        m_failureHandler(QStringLiteral("control %1 %2 answered %3: %4 %5")
+                             .arg(QString::fromUtf8(method), fullPath, QString::number(status),
+                                 QString::fromUtf8(answer), error));
     }
     const QJsonDocument document = QJsonDocument::fromJson(answer);
     return document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
@@ -149,4 +150,15 @@ QJsonValue LocalServiceProcess::control(
 void LocalServiceProcess::reset()
 {
     control("POST", QStringLiteral("/control/reset"));
+}
+
+void LocalServiceProcess::setFailureHandler(std::function<void(const QString &)> handler)
+{
+    m_failureHandler = std::move(handler);
+}
+
+void LocalServiceProcess::exportEndpoint() const
+{
+    qputenv("QUORVEL_SERVICE_ORIGIN", m_origin.toUtf8());
+    qputenv("QUORVEL_SERVICE_CA", caPath().toUtf8());
 }

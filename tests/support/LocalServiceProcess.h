@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // A running quorvel-local-service on an ephemeral loopback port, stopped on destruction.
@@ -31,10 +32,16 @@ public:
     // TLS settings that trust the service's CA (for tests that talk to it directly).
     QSslConfiguration tlsConfiguration() const;
 
+    // Points the client at this service: QUORVEL_SERVICE_ORIGIN and QUORVEL_SERVICE_CA.
+    void exportEndpoint() const;
+
     // Calls the control interface ("/control/..." or just "reset") and returns the JSON answer.
-    // Runs a nested event loop; a transport error or a non-2xx answer fails the current test.
+    // Runs a nested event loop; a transport error or a non-2xx answer is handed to the failure
+    // handler, which by default fails the current test.
     QJsonValue control(const QByteArray &method, const QString &path, const QJsonObject &body = {});
     void reset();
+    // Replaces how control() reports a failed call (for programs that run outside a test).
+    void setFailureHandler(std::function<void(const QString &)> handler);
 
 private:
     std::unique_ptr<QProcess> m_process;
@@ -42,4 +49,5 @@ private:
     QString m_origin;
     quint16 m_port = 0;
     QString m_failure;
+    std::function<void(const QString &)> m_failureHandler;
 };

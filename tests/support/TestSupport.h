@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QCoroTask>
 #include <QCoreApplication>
+#include <QCoroTask>
 #include <QDeadlineTimer>
 
 #include <gtest/gtest.h>
@@ -13,19 +13,19 @@
 namespace TestSupport {
 
 // Runs the event loop until `done` holds or `timeout` passes; returns whether it held.
-bool spinUntil(const std::function<bool()> &done,
-               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+bool spinUntil(
+    const std::function<bool()> &done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // Drives a coroutine to completion on the event loop and returns its result (or rethrows).
 // Fails the test, and throws, if it does not finish within `timeout`.
-template<typename T>
+template <typename T>
 T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(10))
 {
     std::optional<T> result;
     std::exception_ptr error;
     bool finished = false;
     auto wrapper = [](QCoro::Task<T> inner, std::optional<T> *out, std::exception_ptr *err,
-                      bool *flag) -> QCoro::Task<> {
+                       bool *flag) -> QCoro::Task<> {
         try {
             out->emplace(co_await inner);
         } catch (...) {
@@ -40,7 +40,8 @@ T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::
     return std::move(*result);
 }
 
-inline void runTask(QCoro::Task<> task, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+inline void runTask(
+    QCoro::Task<> task, std::chrono::milliseconds timeout = std::chrono::seconds(10))
 {
     std::exception_ptr error;
     bool finished = false;
