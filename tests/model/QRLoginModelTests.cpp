@@ -11,14 +11,10 @@
 
 #include <deque>
 #include <memory>
-#include <ostream>
 #include <stdexcept>
+#include <tuple>
+#include <variant>
 #include <vector>
-
-[[maybe_unused]] static void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 using namespace TranslateCore;
 using namespace TranslateMac;
@@ -27,21 +23,60 @@ using Phase = QRLoginModel::Phase;
 
 namespace {
 
-// A scripted device-login service: poll answers (or failures) are served in order, then pending.
-struct FakeService {
-    struct Answer {
-        std::optional<DeviceLoginPoll> poll;
-        std::exception_ptr error;
-    };
-    std::optional<DeviceLoginChallenge> challenge;
-    std::exception_ptr createError;
-    std::deque<Answer> answers;
-    std::optional<OneShot<DeviceLoginPoll>> heldPoll; // the next poll waits for this
-    std::exception_ptr completeError;
+std::exception_ptr network(QNetworkReply::NetworkError code = QNetworkReply::ConnectionRefusedError)
+{
+    return std::make_exception_ptr(NetworkError(code, "down"));
+}
+std::exception_ptr rejected(qint64 code)
+{
+    return std::make_exception_ptr(TranslationFailure::rejected(code));
+}
 
-    int polls = 0;
-    std::vector<QString> cancelled;
-    std::vector<Credentials> completed, discarded;
+QCoro::Task<> nothing()
+{
+    co_return;
+}
+
+// A model over a scripted device-login service: poll answers (or failures) are served in order,
+// then pending.
+class QRLoginModelTest : public ::testing::Test {
+protected:
+    QRLoginModelTest()
+    {
+        model = std::make_unique<QRLoginModel>(
+            QRLoginModel::Service { .create = [this](CancellationToken) { return create(); },
+                .poll = [this](DeviceLoginChallenge, CancellationToken) { return poll(); },
+                .cancel =
+                    [this](DeviceLoginChallenge c, CancellationToken) {
+                        cancelled.push_back(c.id);
+                        return nothing();
+                    },
+                .complete =
+                    [this](const Credentials &c, const DeviceLoginChallenge &,
+                        const CancellationToken &) {
+                        if (completeError)
+                            std::rethrow_exception(completeError);
+                        completed.push_back(c);
+                    },
+                .discard =
+                    [this](Credentials c, CancellationToken) {
+                        discarded.push_back(c);
+                        return nothing();
+                    } },
+            [this] { return clock.now(); },
+            [this](std::chrono::milliseconds pause, CancellationToken token) {
+                pauses.push_back(std::chrono::duration_cast<std::chrono::seconds>(pause).count());
+                return clock.sleep(pause, std::move(token));
+            });
+        again();
+    }
+    ~QRLoginModelTest() override
+    {
+        // A run still pausing ends once the model is gone; let it unwind while the fixture lives.
+        model.reset();
+        TestSupport::drainEvents();
+        EXPECT_TRUE(finished);
+    }
 
     QCoro::Task<DeviceLoginChallenge> create()
     {
@@ -59,69 +94,26 @@ struct FakeService {
         }
         if (answers.empty())
             co_return DeviceLoginPoll::pending();
-        const Answer next = answers.front();
+        const auto next = answers.front();
         answers.pop_front();
-        if (next.error)
-            std::rethrow_exception(next.error);
-        co_return *next.poll;
+        if (const auto *error = std::get_if<std::exception_ptr>(&next))
+            std::rethrow_exception(*error);
+        co_return std::get<DeviceLoginPoll>(next);
     }
 
-    QRLoginModel::Service service()
+    // A fresh service script for the next run: a challenge of `interval` s that expires after
+    // `expiresIn`.
+    void again(int interval = 2, std::chrono::seconds expiresIn = 10min)
     {
-        QRLoginModel::Service s;
-        s.create = [this](CancellationToken) { return create(); };
-        s.poll = [this](DeviceLoginChallenge, CancellationToken) { return poll(); };
-        s.cancel = [this](DeviceLoginChallenge c, CancellationToken) -> QCoro::Task<> {
-            cancelled.push_back(c.id);
-            co_return;
-        };
-        s.complete = [this](const Credentials &c, const DeviceLoginChallenge &,
-                         const CancellationToken &) {
-            if (completeError)
-                std::rethrow_exception(completeError);
-            completed.push_back(c);
-        };
-        s.discard = [this](Credentials c, CancellationToken) -> QCoro::Task<> {
-            discarded.push_back(c);
-            co_return;
-        };
-        return s;
+        challenge = DeviceLoginChallenge { QString(22, 'c'), QString(43, 's'), "ABCDEFGH",
+            clock.now() + expiresIn, interval, {}, 0 };
+        answers.clear();
+        polls = 0;
+        cancelled.clear();
+        discarded.clear();
+        pauses.clear();
+        finished = false;
     }
-};
-
-std::exception_ptr networkDown()
-{
-    return std::make_exception_ptr(
-        NetworkError(QNetworkReply::ConnectionRefusedError, "Connection refused"));
-}
-
-class QRLoginModelTest : public ::testing::Test {
-protected:
-    QRLoginModelTest()
-    {
-        fake.challenge = challengeWith(2, clock.now() + 10min);
-        model = std::make_unique<QRLoginModel>(
-            fake.service(), [this] { return clock.now(); },
-            [this](std::chrono::milliseconds pause, CancellationToken token) {
-                pauses.push_back(std::chrono::duration_cast<std::chrono::seconds>(pause).count());
-                return clock.sleep(pause, std::move(token));
-            });
-    }
-
-    ~QRLoginModelTest() override
-    {
-        // A run still pausing ends once the model is gone; let it unwind while the fixture lives.
-        model.reset();
-        TestSupport::drainEvents();
-        EXPECT_TRUE(finished);
-    }
-
-    static DeviceLoginChallenge challengeWith(int interval, Instant expiresAt)
-    {
-        return DeviceLoginChallenge { QString(22, 'c'), QString(43, 's'), "ABCDEFGH", expiresAt,
-            interval, {}, 0 };
-    }
-
     // Starts a run; `finished` and `signedIn` tell how it ended.
     void start(CancellationToken token = {})
     {
@@ -136,9 +128,22 @@ protected:
         clock.advance(by);
         TestSupport::drainEvents();
     }
+    void expectEndedWithTheChallengeCancelled()
+    {
+        ASSERT_TRUE(finished);
+        EXPECT_FALSE(signedIn);
+        EXPECT_EQ(model->challenge(), std::nullopt);
+        EXPECT_EQ(cancelled, std::vector { challenge->id });
+    }
 
     ManualClock clock;
-    FakeService fake;
+    std::optional<DeviceLoginChallenge> challenge;
+    std::exception_ptr createError, completeError;
+    std::deque<std::variant<DeviceLoginPoll, std::exception_ptr>> answers;
+    std::optional<OneShot<DeviceLoginPoll>> heldPoll; // the next poll waits for this
+    int polls = 0;
+    std::vector<QString> cancelled;
+    std::vector<Credentials> completed, discarded;
     std::vector<long> pauses;
     std::unique_ptr<QRLoginModel> model;
     bool finished = false;
@@ -148,12 +153,12 @@ protected:
 
 TEST_F(QRLoginModelTest, SignsInAfterApprovalAndCancelsTheUsedChallenge)
 {
-    fake.answers = { { DeviceLoginPoll::pending(3), {} }, { DeviceLoginPoll::pending(), {} },
-        { DeviceLoginPoll::authorized(credentials), {} } };
+    answers = { DeviceLoginPoll::pending(3), DeviceLoginPoll::pending(),
+        DeviceLoginPoll::authorized(credentials) };
     start();
     EXPECT_EQ(model->phase(), Phase::waiting);
-    EXPECT_EQ(model->challenge(), fake.challenge);
-    EXPECT_EQ(fake.polls, 0); // the first poll comes one interval after the code is shown
+    EXPECT_EQ(model->challenge(), challenge);
+    EXPECT_EQ(polls, 0); // the first poll comes one interval after the code is shown
     advance(2s);
     advance(3s); // pending with interval 3
     advance(2s); // pending without one: the challenge's interval again
@@ -161,151 +166,111 @@ TEST_F(QRLoginModelTest, SignsInAfterApprovalAndCancelsTheUsedChallenge)
     EXPECT_TRUE(signedIn);
     EXPECT_EQ(pauses, (std::vector<long> { 2, 3, 2 }));
     EXPECT_EQ(model->phase(), Phase::completed);
-    EXPECT_EQ(model->challenge(), std::nullopt);
-    EXPECT_FALSE(model->isRunning());
-    EXPECT_EQ(fake.completed, std::vector { credentials });
-    EXPECT_EQ(fake.cancelled, std::vector { fake.challenge->id });
-    EXPECT_TRUE(fake.discarded.empty());
+    EXPECT_EQ(completed, std::vector { credentials });
+    EXPECT_EQ(cancelled, std::vector { challenge->id });
+    EXPECT_TRUE(discarded.empty());
 }
 
-TEST_F(QRLoginModelTest, TransientFailuresDoubleThePauseUpToFifteenSeconds)
+TEST_F(QRLoginModelTest, TransientFailuresDoubleThePauseUpToFifteenSecondsNotBelowTheInterval)
 {
-    fake.answers = { { {}, networkDown() },
-        { {}, std::make_exception_ptr(TranslationFailure::rejected(503)) },
-        { {}, std::make_exception_ptr(TranslationFailure::rejected(5001)) } };
-    start();
-    advance(2s);
-    EXPECT_EQ(model->phase(), Phase::recovering);
-    EXPECT_EQ(model->message(), QRLoginModel::retryMessage);
-    advance(4s);
-    advance(8s);
-    advance(15s); // answered pending: back to waiting, pause reset to the interval
-    EXPECT_EQ(pauses, (std::vector<long> { 2, 4, 8, 15, 2 }));
-    EXPECT_EQ(model->phase(), Phase::waiting);
-    EXPECT_EQ(model->message(), std::nullopt);
-    EXPECT_FALSE(finished);
-}
-
-TEST_F(QRLoginModelTest, RetryPauseNeverDropsBelowALongInterval)
-{
-    fake.challenge = challengeWith(15, clock.now() + 10min);
-    fake.answers = { { {}, networkDown() }, { {}, networkDown() } };
-    start();
-    advance(15s);
-    advance(15s);
-    EXPECT_EQ(pauses, (std::vector<long> { 15, 15, 15 }));
-}
-
-TEST_F(QRLoginModelTest, PastExpiryEndsWithoutPollingAndStillCancelsTheChallenge)
-{
-    fake.challenge = challengeWith(2, clock.now());
-    start();
-    ASSERT_TRUE(finished);
-    EXPECT_FALSE(signedIn);
-    EXPECT_EQ(model->phase(), Phase::expired);
-    EXPECT_EQ(model->challenge(), std::nullopt);
-    EXPECT_EQ(fake.polls, 0);
-    EXPECT_TRUE(pauses.empty());
-    EXPECT_EQ(fake.cancelled, std::vector { fake.challenge->id });
-}
-
-TEST_F(QRLoginModelTest, ExpiryDuringThePauseEndsBeforeThePoll)
-{
-    fake.challenge = challengeWith(5, clock.now() + 4s);
-    start();
-    advance(5s);
-    ASSERT_TRUE(finished);
-    EXPECT_EQ(model->phase(), Phase::expired);
-    EXPECT_EQ(fake.polls, 0);
-}
-
-TEST_F(QRLoginModelTest, FinalAnswersEndTheRun)
-{
-    const struct {
-        const char *description;
-        DeviceLoginPoll answer;
-        Phase phase;
-    } cases[] = {
-        { "refused on the phone", DeviceLoginPoll::rejected(), Phase::rejected },
-        { "challenge used up", DeviceLoginPoll::expired(), Phase::expired },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.description);
-        fake.answers = { { c.answer, {} } };
-        fake.cancelled.clear();
-        finished = false;
+    for (const std::vector<long> &expected :
+        { std::vector<long> { 2, 4, 8, 15, 2 }, std::vector<long> { 15, 15, 15, 15, 15 } }) {
+        SCOPED_TRACE(expected[0]);
+        again(expected[0]);
+        answers = { network(), rejected(503), rejected(5001) };
         start();
-        advance(2s);
-        ASSERT_TRUE(finished);
-        EXPECT_FALSE(signedIn);
-        EXPECT_EQ(model->phase(), c.phase);
-        EXPECT_EQ(model->challenge(), std::nullopt);
-        EXPECT_EQ(fake.cancelled, std::vector { fake.challenge->id });
+        advance(std::chrono::seconds(expected[0]));
+        EXPECT_EQ(model->phase(), Phase::recovering);
+        EXPECT_EQ(model->message(), QRLoginModel::retryMessage);
+        for (std::size_t i = 1; i + 1 < expected.size(); ++i)
+            advance(std::chrono::seconds(expected[i])); // the last answer is pending
+        EXPECT_EQ(pauses, expected);
+        EXPECT_EQ(model->phase(), Phase::waiting);
+        EXPECT_EQ(model->message(), std::nullopt);
+        model->cancel();
+        TestSupport::drainEvents();
     }
 }
 
-TEST_F(QRLoginModelTest, CancelDuringAnAuthorizedPollDiscardsTheCredentials)
+TEST_F(QRLoginModelTest, ExpiryOrAFinalAnswerEndsTheRunAndCancelsTheChallenge)
 {
-    OneShot<DeviceLoginPoll> poll;
-    fake.heldPoll = poll;
-    start();
-    advance(2s);
-    ASSERT_EQ(fake.polls, 1);
-    model->cancel();
-    EXPECT_EQ(model->phase(), Phase::idle);
-    EXPECT_EQ(model->challenge(), std::nullopt);
-    EXPECT_FALSE(model->isRunning());
-    poll.resolve(DeviceLoginPoll::authorized(credentials));
-    TestSupport::drainEvents();
-    ASSERT_TRUE(finished);
-    EXPECT_FALSE(signedIn);
-    EXPECT_EQ(model->phase(), Phase::idle);
-    EXPECT_TRUE(fake.completed.empty());
-    EXPECT_EQ(fake.discarded, std::vector { credentials });
-    EXPECT_EQ(fake.cancelled, std::vector { fake.challenge->id });
+    const std::tuple<int, std::chrono::seconds, std::optional<DeviceLoginPoll>, Phase> cases[] = {
+        { 2, 0s, std::nullopt, Phase::expired }, // expired before the first poll
+        { 5, 4s, std::nullopt, Phase::expired }, // expires during the first pause
+        { 2, 10min, DeviceLoginPoll::rejected(), Phase::rejected },
+        { 2, 10min, DeviceLoginPoll::expired(), Phase::expired },
+    };
+    for (const auto &[interval, expiresIn, answer, phase] : cases) {
+        SCOPED_TRACE(int(phase) * 100 + interval);
+        again(interval, expiresIn);
+        if (answer)
+            answers.push_back(*answer);
+        start();
+        advance(std::chrono::seconds(interval));
+        expectEndedWithTheChallengeCancelled();
+        EXPECT_EQ(model->phase(), phase);
+        EXPECT_EQ(polls, answer ? 1 : 0);
+    }
+}
+
+TEST_F(QRLoginModelTest, ApprovedCredentialsThatCannotBeUsedAreRevoked)
+{
+    for (const bool byCancel : { true, false }) {
+        SCOPED_TRACE(byCancel ? "cancelled during the poll" : "sign-in changed meanwhile");
+        again();
+        OneShot<DeviceLoginPoll> poll;
+        if (byCancel)
+            heldPoll = poll;
+        completeError = byCancel ? nullptr : std::make_exception_ptr(CancellationError());
+        answers = { DeviceLoginPoll::authorized(credentials) };
+        start();
+        advance(2s);
+        if (byCancel) {
+            model->cancel();
+            EXPECT_FALSE(model->isRunning());
+            poll.resolve(DeviceLoginPoll::authorized(credentials));
+            TestSupport::drainEvents();
+        } else {
+            EXPECT_EQ(model->message(), QRLoginModel::fallbackFailureMessage);
+        }
+        expectEndedWithTheChallengeCancelled();
+        EXPECT_EQ(model->phase(), byCancel ? Phase::idle : Phase::failed);
+        EXPECT_TRUE(completed.empty());
+        EXPECT_EQ(discarded, std::vector { credentials });
+    }
 }
 
 TEST_F(QRLoginModelTest, ModelGoneDuringAPollSendsNothingMore)
 {
     OneShot<DeviceLoginPoll> poll;
-    fake.heldPoll = poll;
+    heldPoll = poll;
     start();
     advance(2s);
     model.reset(); // its client goes with it: no clean-up call may reach the service any more
     poll.resolve(DeviceLoginPoll::authorized(credentials));
     TestSupport::drainEvents();
     ASSERT_TRUE(finished);
-    EXPECT_TRUE(fake.completed.empty());
-    EXPECT_TRUE(fake.discarded.empty());
-    EXPECT_TRUE(fake.cancelled.empty());
+    EXPECT_TRUE(completed.empty() && discarded.empty() && cancelled.empty());
 }
 
-TEST_F(QRLoginModelTest, SignInChangedMeanwhileRefusesAndDiscardsTheCredentials)
+TEST_F(QRLoginModelTest, CancelOrCallerCancellationEndsThePauseAndANewRunStartsOver)
 {
-    fake.completeError = std::make_exception_ptr(CancellationError());
-    fake.answers = { { DeviceLoginPoll::authorized(credentials), {} } };
-    start();
-    advance(2s);
-    ASSERT_TRUE(finished);
-    EXPECT_FALSE(signedIn);
-    EXPECT_EQ(model->phase(), Phase::failed);
-    EXPECT_EQ(model->message(), QRLoginModel::fallbackFailureMessage);
-    EXPECT_EQ(fake.discarded, std::vector { credentials });
-    EXPECT_EQ(fake.cancelled, std::vector { fake.challenge->id });
-}
-
-TEST_F(QRLoginModelTest, CancelEndsThePauseAndANewRunStartsOver)
-{
-    start();
-    model->cancel();
-    TestSupport::drainEvents();
-    ASSERT_TRUE(finished);
-    EXPECT_EQ(clock.sleeperCount(), 0u);
-    EXPECT_EQ(fake.cancelled, std::vector { fake.challenge->id });
-    finished = false;
+    for (const bool byCaller : { false, true }) {
+        SCOPED_TRACE(byCaller ? "caller" : "cancel()");
+        CancellationSource caller;
+        again();
+        start(caller.token());
+        byCaller ? caller.cancel() : model->cancel();
+        TestSupport::drainEvents();
+        expectEndedWithTheChallengeCancelled();
+        EXPECT_EQ(clock.sleeperCount(), 0u);
+        EXPECT_EQ(polls, 0);
+    }
+    again();
     start();
     EXPECT_EQ(model->phase(), Phase::waiting);
     EXPECT_TRUE(model->challenge().has_value());
+    model->cancel(); // the fixture waits for this run to end
 }
 
 TEST_F(QRLoginModelTest, SecondRunWhileOneIsInProgressChangesNothing)
@@ -321,89 +286,53 @@ TEST_F(QRLoginModelTest, SecondRunWhileOneIsInProgressChangesNothing)
     EXPECT_EQ(clock.sleeperCount(), 1u);
 }
 
-TEST_F(QRLoginModelTest, CallerCancellationStopsTheRun)
-{
-    CancellationSource caller;
-    start(caller.token());
-    caller.cancel();
-    TestSupport::drainEvents();
-    ASSERT_TRUE(finished);
-    EXPECT_FALSE(model->isRunning());
-    EXPECT_EQ(model->challenge(), std::nullopt);
-    EXPECT_EQ(fake.polls, 0);
-    EXPECT_EQ(fake.cancelled, std::vector { fake.challenge->id });
-}
-
 TEST_F(QRLoginModelTest, FailuresShowTheirMessage)
 {
-    const struct {
-        const char *description;
-        std::exception_ptr createError;
-        std::exception_ptr pollError;
-        QString message;
-    } cases[] = {
-        { "service without desktop QR login",
-            std::make_exception_ptr(DeviceLoginFailure::upgradeRequired()), {},
+    const auto failure = [](auto error) { return std::make_exception_ptr(error); };
+    const std::tuple<std::exception_ptr, bool, QString> cases[] = {
+        // failure, at creation, message
+        { failure(DeviceLoginFailure::upgradeRequired()), true,
             "扫码登录服务尚未升级，请先使用验证码登录。" },
-        { "creation is not retried", networkDown(), {}, "网络请求失败，请检查网络后重试。" },
-        { "no description", std::make_exception_ptr(std::runtime_error("x")), {},
-            QRLoginModel::fallbackFailureMessage },
-        { "malformed poll answer", {},
-            std::make_exception_ptr(TranslationFailure::invalidResponse()),
+        { network(), true, "网络请求失败，请检查网络后重试。" }, // creation is not retried
+        { failure(std::runtime_error("x")), true, QRLoginModel::fallbackFailureMessage },
+        { failure(TranslationFailure::invalidResponse()), false,
             TranslationFailure::invalidResponse().errorDescription() },
-        { "signed out is not transient", {},
-            std::make_exception_ptr(TranslationFailure::signedOut()),
-            TranslationFailure::signedOut().errorDescription() },
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.description);
-        fake.createError = c.createError;
-        fake.answers = { { {}, c.pollError } };
-        fake.polls = 0;
-        finished = false;
+    for (const auto &[error, atCreation, message] : cases) {
+        SCOPED_TRACE(message.toStdString());
+        again();
+        createError = atCreation ? error : nullptr;
+        answers = { error };
         start();
-        if (!c.createError)
+        if (!atCreation)
             advance(2s);
         ASSERT_TRUE(finished);
         EXPECT_EQ(model->phase(), Phase::failed);
-        EXPECT_EQ(model->message(), c.message);
-        EXPECT_EQ(model->challenge(), std::nullopt);
-        EXPECT_EQ(fake.polls, c.createError ? 0 : 1);
+        EXPECT_EQ(model->message(), message);
+        EXPECT_EQ(polls, atCreation ? 0 : 1);
     }
 }
 
 TEST(QRLoginModelTransience, OnlyNetworkInterruptionsAndServerErrorsAreRetried)
 {
-    const auto rejected
-        = [](qint64 code) { return std::make_exception_ptr(TranslationFailure::rejected(code)); };
-    const auto network = [](QNetworkReply::NetworkError code) {
-        return std::make_exception_ptr(NetworkError(code, {}));
+    const std::pair<std::exception_ptr, bool> cases[] = {
+        { network(QNetworkReply::ConnectionRefusedError), true },
+        { network(QNetworkReply::OperationCanceledError), true },
+        { network(QNetworkReply::ProtocolUnknownError), false },
+        { rejected(500), true },
+        { rejected(599), true },
+        { rejected(5000), true },
+        { rejected(5001), true },
+        { rejected(499), false },
+        { rejected(600), false },
+        { rejected(5002), false },
+        { std::make_exception_ptr(TranslationFailure::signedOut()), false },
+        { std::make_exception_ptr(CancellationError()), false },
     };
-    const struct {
-        const char *description;
-        std::exception_ptr error;
-        bool transient;
-    } cases[] = {
-        { "connection refused", network(QNetworkReply::ConnectionRefusedError), true },
-        { "request timed out", network(QNetworkReply::OperationCanceledError), true },
-        { "TLS failure", network(QNetworkReply::SslHandshakeFailedError), true },
-        { "unsupported address", network(QNetworkReply::ProtocolUnknownError), false },
-        { "HTTP 500", rejected(500), true },
-        { "HTTP 599", rejected(599), true },
-        { "service busy 5000", rejected(5000), true },
-        { "service busy 5001", rejected(5001), true },
-        { "HTTP 499", rejected(499), false },
-        { "HTTP 600", rejected(600), false },
-        { "code 5002", rejected(5002), false },
-        { "time-out", std::make_exception_ptr(TranslationFailure::timeout()), false },
-        { "signed out", std::make_exception_ptr(TranslationFailure::signedOut()), false },
-        { "cancelled", std::make_exception_ptr(CancellationError()), false },
-        { "upgrade required", std::make_exception_ptr(DeviceLoginFailure::upgradeRequired()),
-            false },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.description);
-        EXPECT_EQ(QRLoginModel::isTransient(c.error), c.transient);
+    int row = 0;
+    for (const auto &[error, transient] : cases) {
+        SCOPED_TRACE(row++);
+        EXPECT_EQ(QRLoginModel::isTransient(error), transient);
     }
 }
 

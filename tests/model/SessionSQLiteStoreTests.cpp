@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QSettings>
 #include <QStandardPaths>
@@ -12,7 +13,6 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,23 +33,16 @@ public:
             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     }
     ~RawDatabase() { sqlite3_close(m_db); }
+    QByteArray accessToken() { return value("SELECT access_token FROM session"); }
     int exec(const QByteArray &sql)
     {
         return sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr);
     }
-    qint64 integer(const char *sql)
+    // The first column of the first row, as bytes ("" without a row).
+    QByteArray value(const char *sql)
     {
         sqlite3_stmt *statement = nullptr;
         sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr);
-        const qint64 value
-            = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
-        sqlite3_finalize(statement);
-        return value;
-    }
-    QByteArray accessTokenBytes()
-    {
-        sqlite3_stmt *statement = nullptr;
-        sqlite3_prepare_v2(m_db, "SELECT access_token FROM session", -1, &statement, nullptr);
         QByteArray bytes;
         if (sqlite3_step(statement) == SQLITE_ROW)
             bytes = QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, 0)),
@@ -125,26 +118,23 @@ protected:
     std::unique_ptr<QSettings> settings;
 };
 
-TEST_F(SessionStoreTest, FirstStartCreatesPrivateFolderAndFileAtSchemaVersionOne)
+TEST_F(SessionStoreTest, EveryOpenMakesAPrivateFolderAndFileAtSchemaVersionOne)
 {
-    EXPECT_EQ(restart().load(), std::nullopt);
-    EXPECT_EQ(mode(temporary.path() + QStringLiteral("/data")), 0700);
-    EXPECT_EQ(mode(folder()), 0700);
-    EXPECT_EQ(mode(file()), 0600);
-    RawDatabase raw(file());
-    EXPECT_EQ(raw.integer("PRAGMA user_version"), 1);
-    EXPECT_EQ(raw.integer("SELECT count(*) FROM session"), 0);
-}
-
-TEST_F(SessionStoreTest, EveryOpenTightensPermissionsAndMigratesAnEmptyFile)
-{
-    makeDatabase(0, "");
-    QFile::setPermissions(folder(), QFileDevice::Permissions(0x7755));
-    ::chmod(QFile::encodeName(file()).constData(), 0644);
-    EXPECT_EQ(restart().load(), std::nullopt);
-    EXPECT_EQ(mode(folder()), 0700);
-    EXPECT_EQ(mode(file()), 0600);
-    EXPECT_EQ(RawDatabase(file()).integer("PRAGMA user_version"), 1);
+    for (const bool existing : { false, true }) {
+        SCOPED_TRACE(existing ? "loose permissions, empty file" : "first start");
+        if (existing) {
+            makeDatabase(0, "");
+            QFile::setPermissions(folder(), QFileDevice::Permissions(0x7755));
+            ::chmod(QFile::encodeName(file()).constData(), 0644);
+        }
+        EXPECT_EQ(restart().load(), std::nullopt);
+        EXPECT_EQ(mode(temporary.path() + QStringLiteral("/data")), 0700);
+        EXPECT_EQ(mode(folder()), 0700);
+        EXPECT_EQ(mode(file()), 0600);
+        RawDatabase raw(file());
+        EXPECT_EQ(raw.value("PRAGMA user_version"), "1");
+        EXPECT_EQ(raw.value("SELECT count(*) FROM session"), "0");
+    }
 }
 
 TEST_F(SessionStoreTest, SignInSurvivesRestartByteForByte)
@@ -162,7 +152,7 @@ TEST_F(SessionStoreTest, SignInSurvivesRestartByteForByte)
         restart().save(credentials);
         EXPECT_FALSE(flagRaised());
         EXPECT_EQ(restart().load(), credentials);
-        EXPECT_EQ(RawDatabase(file()).accessTokenBytes(), credentials.accessToken.toUtf8());
+        EXPECT_EQ(RawDatabase(file()).accessToken(), credentials.accessToken.toUtf8());
     }
 }
 
@@ -182,7 +172,7 @@ TEST_F(SessionStoreTest, RefusesInvalidTokensBeforeTouchingTheDatabase)
         SCOPED_TRACE(description);
         expectFailure([&] { restart().save(credentials); }, Failure::invalidCredentials());
         EXPECT_TRUE(flagRaised());
-        EXPECT_EQ(RawDatabase(file()).accessTokenBytes(), first.accessToken.toUtf8());
+        EXPECT_EQ(RawDatabase(file()).accessToken(), first.accessToken.toUtf8());
         EXPECT_EQ(restart().load(), std::nullopt);
         restart().save(first);
     }
@@ -194,11 +184,9 @@ TEST_F(SessionStoreTest, RefusesStoredColumnsThatAreNotValidText)
         { "NULL", "NULL" },
         { "blob", "x'616263'" },
         { "integer", "42" },
-        { "real", "1.5" },
         { "empty text", "''" },
         { "invalid UTF-8", "CAST(x'61ff62' AS TEXT)" },
         { "overlong encoding", "CAST(x'c0af' AS TEXT)" },
-        { "encoded surrogate", "CAST(x'eda080' AS TEXT)" },
         { "NUL inside", "CAST(x'610062' AS TEXT)" },
         { "1,048,577 bytes", "printf('%.*c', 1048577, 'a')" },
     };
@@ -225,73 +213,40 @@ TEST_F(SessionStoreTest, NewerSchemaIsRefusedAndLeftUntouched)
     expectFailure([&] { restart().save(second); }, Failure::unsupportedSchema());
     EXPECT_TRUE(flagRaised());
     RawDatabase raw(file());
-    EXPECT_EQ(raw.integer("PRAGMA user_version"), 2);
-    EXPECT_EQ(raw.accessTokenBytes(), QByteArray("newer"));
+    EXPECT_EQ(raw.value("PRAGMA user_version"), "2");
+    EXPECT_EQ(raw.accessToken(), QByteArray("newer"));
 }
 
 TEST_F(SessionStoreTest, ForeignFileIsReportedWithItsSQLiteCode)
 {
     QDir().mkpath(folder());
     QFile garbage(file());
-    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
-    garbage.write(QByteArray(4096, 'x'));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')));
     garbage.close();
     expectFailure([&] { restart().load(); }, Failure::database(SQLITE_NOTADB));
-    QFile reread(file());
-    ASSERT_TRUE(reread.open(QIODevice::ReadOnly));
-    EXPECT_EQ(reread.readAll(), QByteArray(4096, 'x'));
+    EXPECT_EQ(contents(folder()).value(QStringLiteral("session.sqlite3")), QByteArray(4096, 'x'));
 }
 
-TEST_F(SessionStoreTest, ItemsOfTheWrongKindOrLinksAreRefused)
+TEST_F(SessionStoreTest, LinksToTheFolderOrFileAreRefused)
 {
     const QString elsewhere = temporary.path() + QStringLiteral("/elsewhere");
-    const std::vector<std::pair<const char *, std::function<void()>>> cases {
-        { "file in place of the folder", [&] { QFile(folder()).open(QIODevice::WriteOnly); } },
-        { "folder in place of the file", [&] { QDir().mkpath(file()); } },
-        { "link in place of the folder",
-            [&] {
-                QDir().mkpath(elsewhere);
-                QFile::link(elsewhere, folder());
-            } },
-        { "link in place of the file",
-            [&] {
-                QDir().mkpath(folder());
-                QDir().mkpath(elsewhere);
-                RawDatabase(elsewhere + QStringLiteral("/session.sqlite3"))
-                    .exec("PRAGMA user_version = 1");
-                QFile::link(elsewhere + QStringLiteral("/session.sqlite3"), file());
-            } },
-        { "dangling link in place of the file",
-            [&] {
-                QDir().mkpath(folder());
-                QFile::link(elsewhere + QStringLiteral("/missing"), file());
-            } },
+    const QString target = elsewhere + QStringLiteral("/session.sqlite3");
+    const std::pair<QString, QString> cases[] = {
+        { folder(), elsewhere }, { file(), target },
+        { file(), elsewhere + QStringLiteral("/missing") }, // dangling
     };
-    for (const auto &[description, arrange] : cases) {
-        SCOPED_TRACE(description);
+    for (const auto &[link, linkTarget] : cases) {
+        SCOPED_TRACE((link + QStringLiteral(" -> ") + linkTarget).toStdString());
         QDir(temporary.path()).removeRecursively();
-        QDir().mkpath(temporary.path() + QStringLiteral("/data"));
-        arrange();
+        QDir().mkpath(QFileInfo(link).path());
+        QDir().mkpath(elsewhere);
+        RawDatabase(target).exec("PRAGMA user_version = 1");
+        ASSERT_TRUE(QFile::link(linkTarget, link));
         const QMap<QString, QByteArray> before = contents(elsewhere);
         expectFailure([&] { restart().load(); }, Failure::unavailable());
         expectFailure([&] { restart().save(first); }, Failure::unavailable());
         EXPECT_EQ(contents(elsewhere), before) << "nothing may be written through a link";
     }
-}
-
-TEST_F(SessionStoreTest, UnusableLocationsFail)
-{
-    const auto store = [this](const QUrl &url) {
-        return SessionCredentialStore(url, std::make_shared<SQLiteSessionPreferences>(*settings));
-    };
-    restart();
-    expectFailure([&] { store(QUrl()).load(); }, Failure::unavailable());
-    expectFailure([&] { store(QUrl(QStringLiteral("https://example.com/s"))).load(); },
-        Failure::unavailable());
-    // The file system's own error comes through unchanged.
-    QFile(temporary.path() + QStringLiteral("/plain")).open(QIODevice::WriteOnly);
-    EXPECT_THROW(store(QUrl::fromLocalFile(temporary.path() + QStringLiteral("/plain/a/b"))).load(),
-        std::filesystem::filesystem_error);
 }
 
 TEST_F(SessionStoreTest, LinksAboveTheFolderAreResolved)
@@ -306,24 +261,21 @@ TEST_F(SessionStoreTest, LinksAboveTheFolderAreResolved)
 
 TEST_F(SessionStoreTest, LockedDatabaseFailsAfterBusyTimeoutAndRestoresNothing)
 {
-    for (const char *lock : { "BEGIN EXCLUSIVE", "BEGIN IMMEDIATE" }) {
-        SCOPED_TRACE(lock);
-        restart().save(first);
-        RawDatabase other(file());
-        ASSERT_EQ(other.exec(lock), SQLITE_OK);
-        for (const std::optional<Credentials> &change :
-            { std::optional(second), std::optional<Credentials>() }) {
-            QElapsedTimer waited;
-            waited.start();
-            expectFailure([&] { restart().save(change); }, Failure::database(SQLITE_BUSY));
-            EXPECT_GE(waited.elapsed(), 240);
-            EXPECT_TRUE(flagRaised());
-        }
-        ASSERT_EQ(other.exec("ROLLBACK"), SQLITE_OK);
-        // The older row is still on disk, yet the next start must not bring it back.
-        EXPECT_EQ(RawDatabase(file()).accessTokenBytes(), first.accessToken.toUtf8());
-        EXPECT_EQ(restart().load(), std::nullopt);
+    restart().save(first);
+    RawDatabase other(file());
+    ASSERT_EQ(other.exec("BEGIN EXCLUSIVE"), SQLITE_OK);
+    for (const std::optional<Credentials> &change :
+        { std::optional(second), std::optional<Credentials>() }) {
+        QElapsedTimer waited;
+        waited.start();
+        expectFailure([&] { restart().save(change); }, Failure::database(SQLITE_BUSY));
+        EXPECT_GE(waited.elapsed(), 240);
+        EXPECT_TRUE(flagRaised());
     }
+    ASSERT_EQ(other.exec("ROLLBACK"), SQLITE_OK);
+    // The older row is still on disk, yet the next start must not bring it back.
+    EXPECT_EQ(other.accessToken(), first.accessToken.toUtf8());
+    EXPECT_EQ(restart().load(), std::nullopt);
 }
 
 TEST_F(SessionStoreTest, SignOutEmptiesTheTableAndKeepsRestorationDisabled)
@@ -331,7 +283,7 @@ TEST_F(SessionStoreTest, SignOutEmptiesTheTableAndKeepsRestorationDisabled)
     restart().save(first);
     restart().save(std::nullopt);
     EXPECT_TRUE(flagRaised());
-    EXPECT_EQ(RawDatabase(file()).integer("SELECT count(*) FROM session"), 0);
+    EXPECT_EQ(RawDatabase(file()).value("SELECT count(*) FROM session"), "0");
     // Loading does not even open the database while restoration is disabled.
     QDir(folder()).removeRecursively();
     EXPECT_EQ(restart().load(), std::nullopt);
@@ -349,27 +301,23 @@ TEST_F(SessionStoreTest, FlagThatCannotBeWrittenFailsTheSave)
     const SessionCredentialStore store(
         QUrl::fromLocalFile(file()), std::make_shared<SQLiteSessionPreferences>(unwritable));
     expectFailure([&] { store.save(second); }, Failure::unavailable());
-    EXPECT_EQ(RawDatabase(file()).accessTokenBytes(), first.accessToken.toUtf8());
+    EXPECT_EQ(RawDatabase(file()).accessToken(), first.accessToken.toUtf8());
     // A sign-out still removes the stored pair, so nothing can come back.
     expectFailure([&] { store.save(std::nullopt); }, Failure::unavailable());
-    EXPECT_EQ(RawDatabase(file()).integer("SELECT count(*) FROM session"), 0);
+    EXPECT_EQ(RawDatabase(file()).value("SELECT count(*) FROM session"), "0");
 }
 
-TEST(SQLiteSessionPreferencesTest, FlagReadsFalseWhenAbsentAndIsOnDiskAtOnce)
+TEST(SQLiteSessionPreferencesTest, FlagIsOnDiskAtOnce)
 {
     QTemporaryDir temporary;
     const QString path = temporary.path() + QStringLiteral("/settings.ini");
-    QSettings defaults(path, QSettings::IniFormat);
-    SQLiteSessionPreferences preferences(defaults);
+    QSettings settings(path, QSettings::IniFormat);
+    SQLiteSessionPreferences preferences(settings);
     EXPECT_FALSE(preferences.restorationDisabled());
-    for (const bool disabled : { true, false }) {
-        preferences.setRestorationDisabled(disabled);
-        EXPECT_EQ(preferences.restorationDisabled(), disabled);
-        QFile written(path);
-        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(written.readAll().contains(
-            QByteArray("session.sqlite.restorationDisabled=") + (disabled ? "true" : "false")));
-    }
+    preferences.setRestorationDisabled(true);
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().contains("session.sqlite.restorationDisabled=true"));
 }
 
 TEST(SessionSQLiteTest, DatabaseLivesInTheUserDataFolder)
@@ -377,10 +325,6 @@ TEST(SessionSQLiteTest, DatabaseLivesInTheUserDataFolder)
     EXPECT_EQ(SessionSQLite::databaseURL(),
         QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
             + QStringLiteral("/com.quorvel.translate.mac/session.sqlite3")));
-    for (const Failure &failure : { Failure::database(5), Failure::unavailable(),
-             Failure::invalidCredentials(), Failure::unsupportedSchema() })
-        EXPECT_EQ(failure.errorDescription(),
-            QStringLiteral("暂时无法保存本机登录状态，下次打开时请重新登录。"));
 }
 
 } // namespace

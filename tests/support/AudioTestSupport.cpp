@@ -270,4 +270,44 @@ PacketRead readUntilEnd(TranslateMac::PacketStream &stream, std::chrono::millise
         stream, [](const auto &) { return false; }, timeout);
 }
 
+TonePlayer::Options tone(double frequency, const QString &identity, double volume)
+{
+    TonePlayer::Options options;
+    options.frequency = frequency;
+    options.applicationName = QStringLiteral("Tone ") + identity;
+    options.applicationID = identity;
+    options.volume = volume;
+    return options;
+}
+
+std::function<bool(const QList<TranslateMac::CapturedPacket> &)> hears(
+    double frequency, qsizetype count)
+{
+    return [=](const QList<TranslateMac::CapturedPacket> &read) {
+        return endsWithTone(read, frequency, count);
+    };
+}
+
+std::optional<TranslateCore::TranslationFailure> failureIn(std::exception_ptr error)
+{
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const TranslateCore::TranslationFailure &failure) {
+        return failure;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+std::optional<TranslateCore::TranslationFailure> failureOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (...) {
+        return failureIn(std::current_exception());
+    }
+    return std::nullopt;
+}
+
 } // namespace TestSupport

@@ -4,6 +4,8 @@
 #include "TranslateMac/Capture/AudioSource.h"
 #include "TranslateMac/Capture/CapturedPacket.h"
 
+#include "TranslateCore/Contract/TranslationFailure.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -83,6 +85,9 @@ private:
     std::unique_ptr<QProcess> m_player;
 };
 
+// A player announcing `identity` as its application id (and "Tone <identity>" as its name).
+TonePlayer::Options tone(double frequency, const QString &identity, double volume = 0.5);
+
 // Amplitude (0…1 of full scale) of the `frequency` component of 16-bit mono PCM (Goertzel).
 double toneAmplitude(QByteArrayView pcm, double frequency, int sampleRate = 16000);
 // Root-mean-square amplitude (0…1) of 16-bit mono PCM.
@@ -93,6 +98,15 @@ QByteArray joinedPCM(const QList<TranslateMac::CapturedPacket> &packets, qsizety
 // or more.
 bool endsWithTone(const QList<TranslateMac::CapturedPacket> &packets, double frequency,
     qsizetype count = 5, double amplitude = 0.05);
+
+// A predicate for readPacketsUntil: the last `count` packets carry `frequency`.
+std::function<bool(const QList<TranslateMac::CapturedPacket> &)> hears(
+    double frequency, qsizetype count = 5);
+
+// The TranslationFailure `error` holds; nullopt when it holds nothing or another exception.
+std::optional<TranslateCore::TranslationFailure> failureIn(std::exception_ptr error);
+// The TranslationFailure `call` throws; nullopt when it throws nothing or another exception.
+std::optional<TranslateCore::TranslationFailure> failureOf(const std::function<void()> &call);
 
 struct PacketRead {
     QList<TranslateMac::CapturedPacket> packets; // every packet read by this call, in order
