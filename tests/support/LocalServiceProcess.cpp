@@ -152,6 +152,22 @@ void LocalServiceProcess::reset()
     control("POST", QStringLiteral("/control/reset"));
 }
 
+void LocalServiceProcess::fault(const QString &path, QJsonObject answer)
+{
+    answer.insert(QStringLiteral("path"), path);
+    control("POST", QStringLiteral("fault"), answer);
+}
+
+QList<QJsonObject> LocalServiceProcess::requestsTo(const QString &path)
+{
+    QList<QJsonObject> found;
+    for (const QJsonValue &request :
+        control("GET", QStringLiteral("requests"))["requests"].toArray())
+        if (request[QStringLiteral("path")] == path)
+            found.append(request.toObject());
+    return found;
+}
+
 void LocalServiceProcess::setFailureHandler(std::function<void(const QString &)> handler)
 {
     m_failureHandler = std::move(handler);

@@ -40,6 +40,10 @@ public:
     // handler, which by default fails the current test.
     QJsonValue control(const QByteArray &method, const QString &path, const QJsonObject &body = {});
     void reset();
+    // Makes the next answer(s) for `path` (below "/api/") follow `answer` (status, body, delay...).
+    void fault(const QString &path, QJsonObject answer);
+    // The requests received for `path` (below "/api/") since the last reset, oldest first.
+    QList<QJsonObject> requestsTo(const QString &path);
     // Replaces how control() reports a failed call (for programs that run outside a test).
     void setFailureHandler(std::function<void(const QString &)> handler);
 

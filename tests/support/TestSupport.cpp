@@ -20,6 +20,20 @@ bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds time
     return true;
 }
 
+std::shared_ptr<Started> start(QCoro::Task<> task)
+{
+    auto started = std::make_shared<Started>();
+    [](QCoro::Task<> inner, std::shared_ptr<Started> out) -> QCoro::Task<> {
+        try {
+            co_await inner;
+        } catch (...) {
+            out->error = std::current_exception();
+        }
+        out->done = true;
+    }(std::move(task), started);
+    return started;
+}
+
 void drainEvents()
 {
     for (int i = 0; i < 8; ++i) {

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace TestSupport {
@@ -58,6 +59,13 @@ inline void runTask(
     if (error)
         std::rethrow_exception(error);
 }
+
+// A flow started on the event loop but not awaited: `done` once it ended, with its failure if any.
+struct Started {
+    bool done = false;
+    std::exception_ptr error;
+};
+std::shared_ptr<Started> start(QCoro::Task<> task);
 
 // Processes the events already posted (resumptions of coroutines) without waiting for new ones.
 void drainEvents();

@@ -1,6 +1,13 @@
 #include "support/TextSession.h"
 
+#include "support/TestSupport.h"
+
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+using namespace std::chrono_literals;
 
 QJsonObject createTextSession(const ServiceCall &call)
 {
@@ -12,4 +19,38 @@ QJsonObject createTextSession(const ServiceCall &call)
         { "outputMode", "TEXT_ONLY" }, { "historyEnabled", false }, { "clientType", "H5" },
         { "clientVersion", "macOS-1.0.0" }, { "audio", audio } };
     return call("POST", QStringLiteral("v1/translation/sessions"), body).toObject();
+}
+
+ServiceAnswer callService(LocalServiceProcess &service, const QByteArray &method,
+    const QString &path, const QJsonObject &body, const QString &token,
+    const QByteArray &idempotencyKey)
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(service.origin() + QStringLiteral("/api/") + path));
+    request.setSslConfiguration(service.tlsConfiguration());
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    if (!token.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    if (!idempotencyKey.isEmpty())
+        request.setRawHeader("Idempotency-Key", idempotencyKey);
+    QNetworkReply *reply = network.sendCustomRequest(
+        request, method, method == "GET" ? QByteArray() : QJsonDocument(body).toJson());
+    EXPECT_TRUE(TestSupport::spinUntil([reply] { return reply->isFinished(); }, 10s))
+        << path.toStdString();
+    ServiceAnswer answer { reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+        QJsonDocument::fromJson(reply->readAll()).object() };
+    delete reply;
+    return answer;
+}
+
+QString signInByPhone(LocalServiceProcess &service, const QString &phone)
+{
+    callService(service, "POST", QStringLiteral("v1/auth/send-code"),
+        { { "purpose", "LOGIN" }, { "countryCode", "86" }, { "phoneNumber", phone } });
+    const QString code
+        = service.control("GET", "/control/sms-code?phone=" + phone)["code"].toString();
+    const ServiceAnswer login
+        = callService(service, "POST", QStringLiteral("v1/auth/login/phone-code"),
+            { { "countryCode", "86" }, { "phoneNumber", phone }, { "code", code } });
+    return login.envelope.value("data")["token"].toString();
 }
