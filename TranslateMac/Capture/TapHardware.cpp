@@ -171,6 +171,40 @@ struct TapHardware::Graph {
             output->fail(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
     }
 
+    // An application whose last stream went while its process still runs may be between songs,
+    // or exiting: nothing else would tell us which, so look again until it is one or the other.
+    spa_source *departureWatch = nullptr;
+
+    void watchDeparture()
+    {
+        if (departureWatch)
+            return;
+        pw_loop *loop = pw_thread_loop_get_loop(HardwareLoop::shared().loop);
+        departureWatch = pw_loop_add_timer(loop, onDepartureCheck, this);
+        timespec period { 0, 200'000'000 };
+        if (departureWatch)
+            pw_loop_update_timer(loop, departureWatch, &period, &period, false);
+    }
+
+    void stopWatchingDeparture()
+    {
+        if (departureWatch)
+            pw_loop_destroy_source(
+                pw_thread_loop_get_loop(HardwareLoop::shared().loop), departureWatch);
+        departureWatch = nullptr;
+    }
+
+    static void onDepartureCheck(void *data, std::uint64_t)
+    {
+        auto *graph = static_cast<Graph *>(data);
+        if (graph->stopping || graph->sourcePresent()) {
+            graph->stopWatchingDeparture();
+        } else if (!processAlive(*graph->source.pid)) {
+            graph->stopWatchingDeparture();
+            graph->lost();
+        }
+    }
+
     bool sourcePresent() const
     {
         for (const auto &[id, object] : processObjects) {
@@ -254,6 +288,7 @@ struct TapHardware::Graph {
 
     void destroy()
     {
+        stopWatchingDeparture();
         while (!bound.empty())
             unbind(bound.begin()->first);
         for (auto &[key, proxy] : links)
@@ -404,7 +439,11 @@ void onGlobalRemove(void *data, std::uint32_t id)
     const bool ours = TapProperties::belongsTo(object->second, graph->source);
     graph->processObjects.erase(object);
     // An application ends its streams between songs; only its disappearance ends the capture.
-    if (ours && graph->source.pid && !graph->sourcePresent() && !processAlive(*graph->source.pid))
+    if (!ours || !graph->source.pid || graph->sourcePresent())
+        return;
+    if (processAlive(*graph->source.pid))
+        graph->watchDeparture();
+    else
         graph->lost();
 }
 
