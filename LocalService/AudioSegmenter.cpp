@@ -5,26 +5,29 @@
 namespace LocalService {
 
 namespace {
+
 constexpr int windowMs = 10;
+
+QString secondsText(qint64 durationMs)
+{
+    return QString::number(double(durationMs) / 1000.0, 'f', 1);
 }
+
+QString sourceText(int frequencyHz, qint64 durationMs)
+{
+    return QStringLiteral("tone %1 Hz, %2 s").arg(frequencyHz).arg(secondsText(durationMs));
+}
+
+QString targetText(int frequencyHz, qint64 durationMs)
+{
+    return QStringLiteral("%1 赫兹音调，%2 秒").arg(frequencyHz).arg(secondsText(durationMs));
+}
+
+} // namespace
 
 AudioSegmenter::AudioSegmenter(qint64 firstSequence) : m_nextSequence(firstSequence)
 {
     m_window.reserve(windowSamples);
-}
-
-QString AudioSegmenter::sourceText(int frequencyHz, qint64 durationMs)
-{
-    return QStringLiteral("tone %1 Hz, %2 s")
-        .arg(frequencyHz)
-        .arg(QString::number(double(durationMs) / 1000.0, 'f', 1));
-}
-
-QString AudioSegmenter::targetText(int frequencyHz, qint64 durationMs)
-{
-    return QStringLiteral("%1 赫兹音调，%2 秒")
-        .arg(frequencyHz)
-        .arg(QString::number(double(durationMs) / 1000.0, 'f', 1));
 }
 
 std::vector<AudioSegmenter::Caption> AudioSegmenter::feed(const QByteArray &pcm)
@@ -36,7 +39,6 @@ std::vector<AudioSegmenter::Caption> AudioSegmenter::feed(const QByteArray &pcm)
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
     for (qsizetype i = 0; i < usable; i += 2) {
         m_window.push_back(qint16(quint16(data[i]) | (quint16(data[i + 1]) << 8)));
-        ++m_receivedSamples;
         if (int(m_window.size()) == windowSamples) {
             analyseWindow(out);
             m_window.clear();

@@ -34,19 +34,12 @@ public:
     // Ends the input: an open segment is closed at once.
     std::vector<Caption> flush();
 
-    qint64 receivedMs() const { return m_receivedSamples * 1000 / sampleRate; }
-    qint64 lastSequence() const { return m_nextSequence - 1; }
-
-    static QString sourceText(int frequencyHz, qint64 durationMs);
-    static QString targetText(int frequencyHz, qint64 durationMs);
-
 private:
     void analyseWindow(std::vector<Caption> &out);
     Caption captionNow(bool final) const;
     void closeSegment(std::vector<Caption> &out);
 
     qint64 m_nextSequence;
-    qint64 m_receivedSamples = 0;
     QByteArray m_carry;
     std::vector<qint16> m_window;
     qint16 m_previousSample = 0;

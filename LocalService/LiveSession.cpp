@@ -170,9 +170,8 @@ void LiveSession::publish(const std::vector<AudioSegmenter::Caption> &captions, 
     Session *s = session();
     for (const AudioSegmenter::Caption &caption : captions) {
         if (s) {
-            Segment &segment = s->segments[caption.segmentSeq];
-            segment = Segment { caption.segmentSeq, caption.sourceText, caption.targetText,
-                caption.final };
+            s->segments[caption.segmentSeq]
+                = Segment { caption.sourceText, caption.targetText, caption.final };
             s->lastSegmentSeq = qMax(s->lastSegmentSeq, caption.segmentSeq);
             while (qsizetype(s->segments.size()) > recordLimit)
                 s->segments.erase(s->segments.begin());

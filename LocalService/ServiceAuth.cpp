@@ -105,6 +105,7 @@ Reply ServiceServer::sendCode(const QJsonObject &body)
     if (previous != m_state.smsCodes.cend() && monotonicMs() - previous->sentAtMs < codeResendMs)
         return Reply::envelope(2003);
     const QString code = sixDigits();
+    makeRoom(m_state.smsCodes);
     m_state.smsCodes.insert(*phone, SmsCode { code, monotonicMs(), false });
     if (m_options.demo) {
         std::printf("code for %s: %s\n", qPrintable(*phone), qPrintable(code));
@@ -173,8 +174,7 @@ Reply ServiceServer::watchLoginCreate(const QJsonObject &body)
 {
     if (body.value("deviceType") != QLatin1String("MAC"))
         return invalid();
-    if (m_state.challenges.size() >= recordLimit)
-        m_state.challenges.clear();
+    makeRoom(m_state.challenges);
     Challenge challenge { randomToken(16), randomToken(32), userCode(),
         epochMs() + challengeLifetimeMs, QStringLiteral("PENDING"), QString() };
     const QJsonArray rows = qrRows(origin() + QStringLiteral("/device-login/") + challenge.id);

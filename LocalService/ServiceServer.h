@@ -53,7 +53,6 @@ public:
 
     // Listens on 127.0.0.1 only; returns the bound port, or 0 on failure.
     quint16 start(const QSslCertificate &certificate, const QSslKey &key, quint16 port);
-    quint16 port() const { return m_port; }
     QString origin() const;
 
     ServiceState &state() { return m_state; }

@@ -33,7 +33,6 @@ struct SmsCode {
 };
 
 struct Segment {
-    qint64 segmentSeq = 0;
     QString sourceText;
     QString targetText;
     bool final = false;
@@ -42,7 +41,6 @@ struct Segment {
 struct Session {
     qint64 id = 0;
     QString phone;
-    QString routeCode;
     qint64 pointsPerMinute = 10;
     qint64 reservedPoints = 0;
     qint64 chargedPoints = 0;
@@ -54,7 +52,6 @@ struct Session {
     QJsonObject created; // the answer of the creating request, repeated for the same key
     std::map<qint64, Segment> segments;
     qint64 lastSegmentSeq = 0;
-    qint64 resumeCursor = 0;
 };
 
 struct Ticket {
@@ -102,6 +99,13 @@ template <typename T> void appendCapped(std::deque<T> &list, T value)
     list.push_back(std::move(value));
     while (qsizetype(list.size()) > recordLimit)
         list.pop_front();
+}
+
+// Lookup tables whose entries the client may create at will start over once full.
+template <typename Table> void makeRoom(Table &table)
+{
+    if (table.size() >= recordLimit)
+        table.clear();
 }
 
 struct ServiceState {

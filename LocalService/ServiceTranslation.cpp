@@ -94,8 +94,7 @@ Reply ServiceServer::quote(const Account &user, const QJsonObject &body)
 
 QJsonObject ServiceServer::newTicket(Session &session, qint64 cursor)
 {
-    if (m_state.tickets.size() >= recordLimit)
-        m_state.tickets.clear();
+    makeRoom(m_state.tickets);
     const QString ticket = QStringLiteral("tk_") + randomToken(24);
     m_state.tickets.insert(ticket, Ticket { session.id, cursor });
     const QString url = QStringLiteral("wss://127.0.0.1:%1/api/ws/v1/translation/%2?ticket=%3")
@@ -132,12 +131,16 @@ Reply ServiceServer::createSession(
     if (user.points < minimumStartPoints)
         return rejected(3010);
 
-    if (m_state.sessions.size() >= size_t(recordLimit))
+    if (m_state.sessions.size() >= size_t(recordLimit)) {
+        // The keys of a forgotten session go with it, so that they stay bounded too.
+        const qint64 oldest = m_state.sessions.begin()->first;
         m_state.sessions.erase(m_state.sessions.begin());
+        m_state.idempotencyKeys.removeIf(
+            [oldest](const auto &entry) { return entry.value() == oldest; });
+    }
     Session session;
     session.id = m_state.nextSessionId++;
     session.phone = user.phone;
-    session.routeCode = route->json.value("routeCode").toString();
     session.pointsPerMinute = route->pointsPerMinute;
     session.reservedPoints = qMin(user.points, route->pointsPerMinute * reservedMinutes);
     QJsonObject created = newTicket(session, 0);

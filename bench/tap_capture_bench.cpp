@@ -39,9 +39,6 @@ double processCpuSeconds()
 
 // Drives a coroutine on the event loop; false on time-out or failure.
 template <typename T>
-bool run(QCoro::Task<T> task, std::optional<T> *result, std::chrono::milliseconds timeout);
-
-template <typename T>
 bool run(QCoro::Task<T> task, std::optional<T> *result, std::chrono::milliseconds timeout)
 {
     bool done = false, ok = false;
@@ -140,8 +137,9 @@ public:
         m_process.waitForFinished(3000);
     }
     void setTone(bool on) { m_tone = on; }
-    // The click starts with the next write; returns when it was written (ns on `clock`).
+    // The click starts with the next write.
     void click() { m_clickFrames = rate / 20; }
+    // When the click was written, in nanoseconds on `clock`.
     std::optional<qint64> clickWrittenAt(const QElapsedTimer &clock)
     {
         if (!m_clickWritten)

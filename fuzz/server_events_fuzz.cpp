@@ -27,7 +27,7 @@ bool wellFormed(const Transcript &transcript, qsizetype queueFullCount)
     for (const Caption &caption : captions) {
         if (caption.sequence <= previous)
             return false;
-        // The cursor only ever passes complete captions, and a final side never reopens.
+        // The cursor only ever passes complete captions.
         if (caption.sequence <= transcript.replayCursor() && !caption.complete())
             return false;
         previous = caption.sequence;

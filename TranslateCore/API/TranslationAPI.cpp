@@ -1,6 +1,5 @@
 #include "TranslationAPI.h"
 
-#include "TranslateCore/Async/OneShot.h"
 #include "TranslateCore/Async/ReplyAwaiter.h"
 #include "TranslateCore/Async/TaskHandle.h"
 #include "TranslateCore/Contract/Integer.h"
@@ -98,17 +97,9 @@ struct BodyReader {
 };
 
 QCoro::Task<Response> send(QNetworkAccessManager &network, const QNetworkRequest &request,
-    QByteArray method, std::optional<QByteArray> payload, CancellationToken token)
+    std::optional<QByteArray> payload, CancellationToken token)
 {
-    QNetworkReply *reply = nullptr;
-    if (method == "GET" && !payload)
-        reply = network.get(request);
-    else if (method == "POST" && payload)
-        reply = network.post(request, *payload);
-    else if (payload)
-        reply = network.sendCustomRequest(request, method, *payload);
-    else
-        reply = network.sendCustomRequest(request, method);
+    QNetworkReply *reply = payload ? network.post(request, *payload) : network.get(request);
     ReplyGuard guard { reply };
 
     auto reader = std::make_shared<BodyReader>();
@@ -283,8 +274,8 @@ QCoro::Task<QJsonValue> TranslationAPI::call(
     CancellationSource cancellation(token);
     const CancellationSubscription clientGone
         = state->lifetime.token().onCancel([&cancellation] { cancellation.cancel(); });
-    Response response = co_await send(
-        *state->network, networkRequest, request.method, std::move(payload), cancellation.token());
+    Response response
+        = co_await send(*state->network, networkRequest, std::move(payload), cancellation.token());
 
     if (response.status == 401 && request.authenticated && !retry) {
         // Renew only when no one replaced the pair while this request was in flight.

@@ -124,26 +124,24 @@ public:
     QCoro::Task<RechargeOrder> refreshPayment(RechargeOrder order, CancellationToken token = {});
     QCoro::Task<RechargeOrder> cancelPayment(RechargeOrder order, CancellationToken token = {});
 
+private:
     struct State;
 
-private:
     // One request of the pipeline; `path` is relative to the service's REST root and may carry a
-    // query.
+    // query. A request with a body is a POST, one without a GET.
     struct Request {
         QString path;
-        QByteArray method;
         std::optional<QJsonObject> body;
         bool authenticated = false;
         QString idempotencyKey;
 
         static Request get(QString path, bool authenticated)
         {
-            return Request { std::move(path), "GET", std::nullopt, authenticated, {} };
+            return Request { std::move(path), std::nullopt, authenticated, {} };
         }
         static Request post(QString path, QJsonObject body, bool authenticated, QString key = {})
         {
-            return Request { std::move(path), "POST", std::move(body), authenticated,
-                std::move(key) };
+            return Request { std::move(path), std::move(body), authenticated, std::move(key) };
         }
     };
 

@@ -80,13 +80,12 @@ CancellationSubscription CancellationToken::onCancel(std::function<void()> callb
         return {};
     }
     const std::uint64_t id = m_state->nextID++;
-    m_state->callbacks.push_back({id, std::move(callback)});
+    m_state->callbacks.push_back({ id, std::move(callback) });
     return CancellationSubscription(m_state, id);
 }
 
-CancellationSource::CancellationSource() : m_state(std::make_shared<detail::CancellationState>())
-{
-}
+CancellationSource::CancellationSource()
+    : m_state(std::make_shared<detail::CancellationState>()) { }
 
 CancellationSource::CancellationSource(const CancellationToken &parent) : CancellationSource()
 {

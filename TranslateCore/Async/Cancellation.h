@@ -31,7 +31,9 @@ public:
 private:
     friend class CancellationToken;
     CancellationSubscription(std::weak_ptr<detail::CancellationState> state, std::uint64_t id)
-        : m_state(std::move(state)), m_id(id) {}
+        : m_state(std::move(state)), m_id(id)
+    {
+    }
     void reset();
 
     std::weak_ptr<detail::CancellationState> m_state;
@@ -53,7 +55,9 @@ public:
 private:
     friend class CancellationSource;
     explicit CancellationToken(std::shared_ptr<detail::CancellationState> state)
-        : m_state(std::move(state)) {}
+        : m_state(std::move(state))
+    {
+    }
     std::shared_ptr<detail::CancellationState> m_state;
 };
 

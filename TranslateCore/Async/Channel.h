@@ -28,7 +28,7 @@ enum class PushResult { ok, full, closed };
 class ChannelWaker final : public QObject {
     Q_OBJECT
 public:
-    explicit ChannelWaker(std::function<void()> onWake) : m_onWake(std::move(onWake)) {}
+    explicit ChannelWaker(std::function<void()> onWake) : m_onWake(std::move(onWake)) { }
     void post() { QMetaObject::invokeMethod(this, "wake", Qt::QueuedConnection); }
     Q_INVOKABLE void wake() { m_onWake(); }
 
@@ -38,9 +38,8 @@ private:
 
 namespace detail {
 
-template<typename T>
-struct ChannelState {
-    explicit ChannelState(std::size_t capacity) : capacity(capacity) {}
+template <typename T> struct ChannelState {
+    explicit ChannelState(std::size_t capacity) : capacity(capacity) { }
 
     std::mutex mutex;
     std::deque<T> items;
@@ -79,16 +78,13 @@ struct ChannelState {
 
 } // namespace detail
 
-template<typename T>
-class ChannelSender;
-template<typename T>
-class ChannelReceiver;
-template<typename T>
+template <typename T> class ChannelSender;
+template <typename T> class ChannelReceiver;
+template <typename T>
 std::pair<ChannelSender<T>, ChannelReceiver<T>> makeChannel(std::size_t capacity);
 
 // The producing end: any one thread; push() never blocks.
-template<typename T>
-class ChannelSender {
+template <typename T> class ChannelSender {
 public:
     ChannelSender(ChannelSender &&) noexcept = default;
     ChannelSender &operator=(ChannelSender &&) = delete;
@@ -121,7 +117,7 @@ public:
 private:
     using State = detail::ChannelState<T>;
     friend std::pair<ChannelSender<T>, ChannelReceiver<T>> makeChannel<T>(std::size_t);
-    explicit ChannelSender(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+    explicit ChannelSender(std::shared_ptr<State> state) : m_state(std::move(state)) { }
 
     void closeWith(std::exception_ptr error)
     {
@@ -137,8 +133,7 @@ private:
 };
 
 // The consuming end: one coroutine at a time, on the thread that made the channel.
-template<typename T>
-class ChannelReceiver {
+template <typename T> class ChannelReceiver {
     using State = detail::ChannelState<T>;
 
 public:
@@ -183,15 +178,15 @@ public:
                 Q_ASSERT_X(!m_channel->waiter, "ChannelReceiver::next", "one consumer at a time");
                 m_channel->waiter = m_state;
             }
-            m_cancellation = m_token.onCancel([channel = m_channel, state = m_state,
-                                               anchor = m_anchor] {
-                {
-                    std::lock_guard lock(channel->mutex);
-                    if (channel->waiter == state)
-                        channel->waiter.reset();
-                }
-                detail::resumeLater(state, anchor, cancelled);
-            });
+            m_cancellation
+                = m_token.onCancel([channel = m_channel, state = m_state, anchor = m_anchor] {
+                      {
+                          std::lock_guard lock(channel->mutex);
+                          if (channel->waiter == state)
+                              channel->waiter.reset();
+                      }
+                      detail::resumeLater(state, anchor, cancelled);
+                  });
             return true;
         }
         std::optional<T> await_resume()
@@ -217,27 +212,25 @@ public:
 
     // The next item; std::nullopt once the stream is closed and drained. Throws the producer's
     // error after the buffered items, or CancellationError when `token` is cancelled first.
-    NextAwaiter next(CancellationToken token = {}) { return NextAwaiter(m_state, std::move(token)); }
+    NextAwaiter next(CancellationToken token = {})
+    {
+        return NextAwaiter(m_state, std::move(token));
+    }
 
     std::uint64_t overflowCount() const
     {
         std::lock_guard lock(m_state->mutex);
         return m_state->overflows;
     }
-    std::size_t buffered() const
-    {
-        std::lock_guard lock(m_state->mutex);
-        return m_state->items.size();
-    }
 
 private:
     friend std::pair<ChannelSender<T>, ChannelReceiver<T>> makeChannel<T>(std::size_t);
-    explicit ChannelReceiver(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+    explicit ChannelReceiver(std::shared_ptr<State> state) : m_state(std::move(state)) { }
     std::shared_ptr<State> m_state;
 };
 
 // A bounded stream from a producer thread to a coroutine consumer. Call on the consumer's thread.
-template<typename T>
+template <typename T>
 std::pair<ChannelSender<T>, ChannelReceiver<T>> makeChannel(std::size_t capacity)
 {
     auto state = std::make_shared<detail::ChannelState<T>>(capacity);
@@ -245,7 +238,7 @@ std::pair<ChannelSender<T>, ChannelReceiver<T>> makeChannel(std::size_t capacity
         if (auto s = weak.lock())
             s->wake();
     });
-    return {ChannelSender<T>(state), ChannelReceiver<T>(state)};
+    return { ChannelSender<T>(state), ChannelReceiver<T>(state) };
 }
 
 } // namespace TranslateCore

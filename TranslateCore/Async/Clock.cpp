@@ -73,7 +73,7 @@ public:
     void await_suspend(std::coroutine_handle<> handle)
     {
         arm(handle);
-        m_key = Key{m_clock.m_now + m_duration, m_clock.m_nextSequence++};
+        m_key = Key { m_clock.m_now + m_duration, m_clock.m_nextSequence++ };
         m_clock.m_sleepers.emplace(*m_key, m_state);
         m_cancellation = m_token.onCancel([this] {
             m_clock.m_sleepers.erase(*m_key);
@@ -84,7 +84,8 @@ public:
     void await_resume()
     {
         m_key.reset();
-        if (outcome() == cancelled || (outcome() == detail::Resumption::pending && m_token.isCancelled()))
+        if (outcome() == cancelled
+            || (outcome() == detail::Resumption::pending && m_token.isCancelled()))
             throw CancellationError();
     }
 
@@ -95,7 +96,7 @@ private:
     std::optional<Key> m_key;
 };
 
-ManualClock::ManualClock(Instant start) : m_now(start) {}
+ManualClock::ManualClock(Instant start) : m_now(start) { }
 
 ManualClock::~ManualClock()
 {

@@ -23,7 +23,8 @@ public:
     virtual ~Clock() = default;
     virtual Instant now() const = 0;
     // Completes after `duration`, or throws CancellationError as soon as `token` is cancelled.
-    virtual QCoro::Task<> sleep(std::chrono::milliseconds duration, CancellationToken token = {}) = 0;
+    virtual QCoro::Task<> sleep(std::chrono::milliseconds duration, CancellationToken token = {})
+        = 0;
 };
 
 class SystemClock final : public Clock {

@@ -14,8 +14,7 @@ namespace TranslateCore {
 // A result that arrives once: the first resolve() or fail() wins and later ones are ignored.
 // Any number of flows may await it; each resumes from a posted event. Copies share the result.
 // Confined to one thread.
-template<typename T = void>
-class OneShot {
+template <typename T = void> class OneShot {
     using Stored = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
 
     struct State {
@@ -26,16 +25,15 @@ class OneShot {
     };
 
 public:
-    OneShot() : m_state(std::make_shared<State>()) {}
+    OneShot() : m_state(std::make_shared<State>()) { }
 
-    template<typename U = T>
-        requires(!std::is_void_v<U>)
-    bool resolve(U value)
+    template <typename U = T>
+    requires(!std::is_void_v<U>) bool resolve(U value)
     {
         return settle([&](State &s) { s.value.emplace(std::move(value)); });
     }
-    template<typename U = T>
-        requires std::is_void_v<U>
+    template <typename U = T>
+    requires std::is_void_v<U>
     bool resolve()
     {
         return settle([](State &s) { s.value.emplace(); });
@@ -89,8 +87,7 @@ public:
 private:
     enum { settled, cancelled };
 
-    template<typename Apply>
-    bool settle(Apply apply)
+    template <typename Apply> bool settle(Apply apply)
     {
         if (m_state->resolved())
             return false;

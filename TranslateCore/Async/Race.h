@@ -12,10 +12,9 @@ namespace TranslateCore {
 // Runs two flows side by side and ends with the outcome (value or failure) of the first to finish.
 // The other is cancelled and awaited before race() returns, so nothing of it outlives the race.
 // Cancelling `token` cancels both; the race then ends with their (cancellation) outcome.
-template<typename T>
+template <typename T>
 QCoro::Task<T> race(std::function<QCoro::Task<T>(CancellationToken)> first,
-                    std::function<QCoro::Task<T>(CancellationToken)> second,
-                    CancellationToken token = {})
+    std::function<QCoro::Task<T>(CancellationToken)> second, CancellationToken token = {})
 {
     OneShot<T> winner;
     auto contestant = [winner](std::function<QCoro::Task<T>(CancellationToken)> flow) {

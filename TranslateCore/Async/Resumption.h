@@ -68,7 +68,8 @@ protected:
 
     auto firer(int outcome) const
     {
-        return [state = m_state, anchor = m_anchor, outcome] { resumeLater(state, anchor, outcome); };
+        return
+            [state = m_state, anchor = m_anchor, outcome] { resumeLater(state, anchor, outcome); };
     }
 
     void fireOnCancel(const CancellationToken &token, int outcome)

@@ -39,7 +39,7 @@ public:
 
 private:
     struct State {
-        explicit State(const CancellationToken &parent) : source(parent) {}
+        explicit State(const CancellationToken &parent) : source(parent) { }
         CancellationSource source;
         OneShot<> done;
         std::exception_ptr failure;

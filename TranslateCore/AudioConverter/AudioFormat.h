@@ -3,8 +3,6 @@
 #include <QVarLengthArray>
 #include <QtGlobal>
 
-#include <initializer_list>
-
 namespace TranslateCore {
 
 enum class SampleType { int16, int32, float32, float64 };
@@ -47,17 +45,6 @@ struct PCMBuffer {
     PCMBuffer(const AudioFormat &format, qsizetype frameLength, const void *interleavedData)
         : format(format), frameLength(frameLength), data({ interleavedData })
     {
-    }
-    PCMBuffer(const AudioFormat &format, qsizetype frameLength,
-        std::initializer_list<const void *> channelData)
-        : format(format), frameLength(frameLength), data(channelData)
-    {
-    }
-    PCMBuffer(const AudioFormat &format, qsizetype frameLength, const void *const *channelData,
-        qsizetype count)
-        : format(format), frameLength(frameLength)
-    {
-        data.append(channelData, count);
     }
 };
 

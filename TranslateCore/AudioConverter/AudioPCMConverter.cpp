@@ -18,7 +18,7 @@ namespace TranslateCore {
 
 namespace {
 
-constexpr int outputRate = 16000;
+constexpr int outputRate = int(AudioPCMConverter::outputFormat.sampleRate);
 constexpr int flushCapacity = 2048;
 // Keeps one call's output bounded however long the captured buffer is.
 constexpr int maximumOutputPerRun = 1 << 16;

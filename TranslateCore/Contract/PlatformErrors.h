@@ -13,7 +13,9 @@ namespace TranslateCore {
 class NetworkError : public std::exception {
 public:
     NetworkError(QNetworkReply::NetworkError code, QString message)
-        : m_code(code), m_message(std::move(message)), m_what(m_message.toStdString()) {}
+        : m_code(code), m_message(std::move(message)), m_what(m_message.toStdString())
+    {
+    }
     QNetworkReply::NetworkError code() const noexcept { return m_code; }
     const QString &message() const noexcept { return m_message; }
     const char *what() const noexcept override { return m_what.c_str(); }
@@ -28,7 +30,9 @@ private:
 class JsonParseError : public std::exception {
 public:
     explicit JsonParseError(QJsonParseError error)
-        : m_error(error), m_what(error.errorString().toStdString()) {}
+        : m_error(error), m_what(error.errorString().toStdString())
+    {
+    }
     const QJsonParseError &error() const noexcept { return m_error; }
     const char *what() const noexcept override { return m_what.c_str(); }
 

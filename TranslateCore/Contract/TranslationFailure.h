@@ -9,7 +9,8 @@
 namespace TranslateCore {
 
 // The one failure vocabulary of the service, stream, capture and session logic. Every case has a
-// fixed user message; the payload only matters for `rejected`, `invalidCreatedSession` and `server`.
+// fixed user message; the payload only matters for `rejected`, `invalidCreatedSession` and
+// `server`.
 class TranslationFailure : public std::exception {
 public:
     enum class Case {
@@ -32,7 +33,10 @@ public:
     static TranslationFailure rejected(qint64 code);
     static TranslationFailure invalidCreatedSession(qint64 sessionID);
     static TranslationFailure server(const QString &code);
-    static TranslationFailure invalidResponse() { return TranslationFailure(Case::invalidResponse); }
+    static TranslationFailure invalidResponse()
+    {
+        return TranslationFailure(Case::invalidResponse);
+    }
     static TranslationFailure unsafeAddress() { return TranslationFailure(Case::unsafeAddress); }
     static TranslationFailure signedOut() { return TranslationFailure(Case::signedOut); }
     static TranslationFailure audioFormat() { return TranslationFailure(Case::audioFormat); }
@@ -41,7 +45,10 @@ public:
     static TranslationFailure timeout() { return TranslationFailure(Case::timeout); }
     static TranslationFailure permission() { return TranslationFailure(Case::permission); }
     static TranslationFailure noDisplay() { return TranslationFailure(Case::noDisplay); }
-    static TranslationFailure sourceUnavailable() { return TranslationFailure(Case::sourceUnavailable); }
+    static TranslationFailure sourceUnavailable()
+    {
+        return TranslationFailure(Case::sourceUnavailable);
+    }
     static TranslationFailure noPlayingAudio() { return TranslationFailure(Case::noPlayingAudio); }
 
     Case kind() const noexcept { return m_case; }

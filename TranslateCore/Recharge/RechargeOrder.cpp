@@ -1,6 +1,5 @@
 #include "RechargeOrder.h"
 
-#include "TranslateCore/Contract/Integer.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
 #include "TranslateCore/Recharge/IntegerAtLeast.h"
 

@@ -25,6 +25,52 @@ std::exception_ptr networkError(QNetworkReply::NetworkError code, const QString 
     return std::make_exception_ptr(NetworkError(code, message));
 }
 
+// The transport error of a QAbstractSocket, as the HTTP stack would name it.
+QNetworkReply::NetworkError networkErrorFor(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QNetworkReply::ConnectionRefusedError;
+    case QAbstractSocket::RemoteHostClosedError:
+        return QNetworkReply::RemoteHostClosedError;
+    case QAbstractSocket::HostNotFoundError:
+        return QNetworkReply::HostNotFoundError;
+    case QAbstractSocket::SocketTimeoutError:
+        return QNetworkReply::TimeoutError;
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError:
+        return QNetworkReply::SslHandshakeFailedError;
+    case QAbstractSocket::ProxyAuthenticationRequiredError:
+        return QNetworkReply::ProxyAuthenticationRequiredError;
+    case QAbstractSocket::ProxyConnectionRefusedError:
+        return QNetworkReply::ProxyConnectionRefusedError;
+    case QAbstractSocket::ProxyConnectionClosedError:
+        return QNetworkReply::ProxyConnectionClosedError;
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+        return QNetworkReply::ProxyTimeoutError;
+    case QAbstractSocket::ProxyNotFoundError:
+        return QNetworkReply::ProxyNotFoundError;
+    case QAbstractSocket::ProxyProtocolError:
+        return QNetworkReply::UnknownProxyError;
+    case QAbstractSocket::NetworkError:
+    case QAbstractSocket::TemporaryError:
+        return QNetworkReply::TemporaryNetworkFailureError;
+    case QAbstractSocket::OperationError:
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return QNetworkReply::ProtocolInvalidOperationError;
+    case QAbstractSocket::DatagramTooLargeError:
+    case QAbstractSocket::AddressInUseError:
+    case QAbstractSocket::SocketAccessError:
+    case QAbstractSocket::SocketResourceError:
+    case QAbstractSocket::SocketAddressNotAvailableError:
+    case QAbstractSocket::UnfinishedSocketOperationError:
+    case QAbstractSocket::UnknownSocketError:
+        break;
+    }
+    return QNetworkReply::UnknownNetworkError;
+}
+
 } // namespace
 
 struct LiveSocket::State {
@@ -246,58 +292,6 @@ QCoro::Task<> LiveSocket::close()
     m_state->wakeReceiver();
     m_state->release();
     co_return;
-}
-
-int LiveSocket::kernelSendBufferSize() const
-{
-    if (!m_state->transport || m_state->transport->state() != QAbstractSocket::ConnectedState)
-        return -1;
-    return m_state->transport->socketOption(QAbstractSocket::SendBufferSizeSocketOption).toInt();
-}
-
-QNetworkReply::NetworkError LiveSocket::networkErrorFor(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return QNetworkReply::ConnectionRefusedError;
-    case QAbstractSocket::RemoteHostClosedError:
-        return QNetworkReply::RemoteHostClosedError;
-    case QAbstractSocket::HostNotFoundError:
-        return QNetworkReply::HostNotFoundError;
-    case QAbstractSocket::SocketTimeoutError:
-        return QNetworkReply::TimeoutError;
-    case QAbstractSocket::SslHandshakeFailedError:
-    case QAbstractSocket::SslInternalError:
-    case QAbstractSocket::SslInvalidUserDataError:
-        return QNetworkReply::SslHandshakeFailedError;
-    case QAbstractSocket::ProxyAuthenticationRequiredError:
-        return QNetworkReply::ProxyAuthenticationRequiredError;
-    case QAbstractSocket::ProxyConnectionRefusedError:
-        return QNetworkReply::ProxyConnectionRefusedError;
-    case QAbstractSocket::ProxyConnectionClosedError:
-        return QNetworkReply::ProxyConnectionClosedError;
-    case QAbstractSocket::ProxyConnectionTimeoutError:
-        return QNetworkReply::ProxyTimeoutError;
-    case QAbstractSocket::ProxyNotFoundError:
-        return QNetworkReply::ProxyNotFoundError;
-    case QAbstractSocket::ProxyProtocolError:
-        return QNetworkReply::UnknownProxyError;
-    case QAbstractSocket::NetworkError:
-    case QAbstractSocket::TemporaryError:
-        return QNetworkReply::TemporaryNetworkFailureError;
-    case QAbstractSocket::OperationError:
-    case QAbstractSocket::UnsupportedSocketOperationError:
-        return QNetworkReply::ProtocolInvalidOperationError;
-    case QAbstractSocket::DatagramTooLargeError:
-    case QAbstractSocket::AddressInUseError:
-    case QAbstractSocket::SocketAccessError:
-    case QAbstractSocket::SocketResourceError:
-    case QAbstractSocket::SocketAddressNotAvailableError:
-    case QAbstractSocket::UnfinishedSocketOperationError:
-    case QAbstractSocket::UnknownSocketError:
-        break;
-    }
-    return QNetworkReply::UnknownNetworkError;
 }
 
 } // namespace TranslateCore

@@ -2,8 +2,6 @@
 
 #include "TranslateCore/Socket/SocketConnection.h"
 
-#include <QAbstractSocket>
-#include <QNetworkReply>
 #include <QUrl>
 
 #include <memory>
@@ -36,13 +34,6 @@ public:
     QCoro::Task<SocketMessage> receive() override;
     // Closes with code 1000 and releases the connection; a pending send() or receive() fails.
     QCoro::Task<> close() override;
-
-    // The kernel's send buffer size of the connection (Linux reports twice the size asked for),
-    // or -1 before the connection exists. For diagnostics and tests.
-    int kernelSendBufferSize() const;
-
-    // The transport error of a QAbstractSocket, as the HTTP stack would name it.
-    static QNetworkReply::NetworkError networkErrorFor(QAbstractSocket::SocketError error);
 
 private:
     struct State;

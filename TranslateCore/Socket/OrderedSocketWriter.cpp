@@ -20,11 +20,18 @@ struct OrderedSocketWriter::State {
     std::shared_ptr<SocketConnection> socket;
     std::deque<SocketMessage> pending;
     qint64 pendingBytes = 0; // queued audio whose send has not completed, the one in flight too
-    TaskHandle drainTask; // "none" when it is not running
+    TaskHandle drainTask;
     std::exception_ptr failure;
     bool accepting = true;
     std::function<void()> onFailure;
 
+    // Refuses further frames and drops everything not yet handed to the socket.
+    void stopAccepting()
+    {
+        accepting = false;
+        pending.clear();
+        pendingBytes = 0;
+    }
     void startDraining(const std::shared_ptr<State> &self);
     void takeFailurePath(std::exception_ptr error);
     static QCoro::Task<> drain(std::shared_ptr<State> state, CancellationToken token);
@@ -62,9 +69,7 @@ void OrderedSocketWriter::State::takeFailurePath(std::exception_ptr error)
     if (failure)
         return;
     failure = std::move(error);
-    accepting = false;
-    pending.clear();
-    pendingBytes = 0;
+    stopAccepting();
     if (auto callback = std::exchange(onFailure, nullptr))
         callback();
 }
@@ -82,9 +87,7 @@ OrderedSocketWriter::~OrderedSocketWriter()
     // A send still in flight keeps the state alive until it ends; it must not call back into an
     // owner that is gone.
     m_state->onFailure = nullptr;
-    m_state->accepting = false;
-    m_state->pending.clear();
-    m_state->pendingBytes = 0;
+    m_state->stopAccepting();
     m_state->drainTask.cancel();
 }
 
@@ -134,9 +137,7 @@ QCoro::Task<> OrderedSocketWriter::finish()
 QCoro::Task<> OrderedSocketWriter::discard()
 {
     auto state = m_state;
-    state->accepting = false;
-    state->pending.clear();
-    state->pendingBytes = 0;
+    state->stopAccepting();
     if (state->drainTask.isRunning())
         state->drainTask.cancel();
     co_await state->socket->close();

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include <variant>
+#include <utility>
 
 namespace TranslateCore {
 

@@ -85,6 +85,32 @@ QByteArray realFolderPath(const QByteArray &folder)
     return QByteArray(resolved.get());
 }
 
+void migrate(sqlite3 *db)
+{
+    qint64 version = 0;
+    {
+        const Statement statement = prepare(db, "PRAGMA user_version");
+        int result = sqlite3_step(statement.get());
+        if (result != SQLITE_ROW)
+            throw SessionStorageFailure::database(result);
+        version = sqlite3_column_int64(statement.get(), 0);
+        result = sqlite3_step(statement.get());
+        if (result != SQLITE_DONE)
+            throw SessionStorageFailure::database(result);
+    }
+    if (version == 1)
+        return;
+    if (version != 0)
+        throw SessionStorageFailure::unsupportedSchema();
+    if (const int result = sqlite3_exec(db, creationScript, nullptr, nullptr, nullptr)) {
+        // A script that stopped half-way leaves its transaction open; undo it before the
+        // connection is closed.
+        if (!sqlite3_get_autocommit(db))
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw SessionStorageFailure::database(result);
+    }
+}
+
 } // namespace
 
 void ConnectionCloser::operator()(sqlite3 *db) const noexcept
@@ -136,32 +162,6 @@ Connection open(const QUrl &databaseURL)
         throw SessionStorageFailure::database(result);
     migrate(db.get());
     return db;
-}
-
-void migrate(sqlite3 *db)
-{
-    qint64 version = 0;
-    {
-        const Statement statement = prepare(db, "PRAGMA user_version");
-        int result = sqlite3_step(statement.get());
-        if (result != SQLITE_ROW)
-            throw SessionStorageFailure::database(result);
-        version = sqlite3_column_int64(statement.get(), 0);
-        result = sqlite3_step(statement.get());
-        if (result != SQLITE_DONE)
-            throw SessionStorageFailure::database(result);
-    }
-    if (version == 1)
-        return;
-    if (version != 0)
-        throw SessionStorageFailure::unsupportedSchema();
-    if (const int result = sqlite3_exec(db, creationScript, nullptr, nullptr, nullptr)) {
-        // A script that stopped half-way leaves its transaction open; undo it before the
-        // connection is closed.
-        if (!sqlite3_get_autocommit(db))
-            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw SessionStorageFailure::database(result);
-    }
 }
 
 Statement prepare(sqlite3 *db, const char *sql)

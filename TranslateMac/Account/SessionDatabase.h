@@ -31,7 +31,6 @@ constexpr qsizetype maximumTokenBytes = 0x100000;
 // Makes the private folder, opens the database without following links, hardens the connection
 // and brings the schema to version 1.
 Connection open(const QUrl &databaseURL);
-void migrate(sqlite3 *db);
 Statement prepare(sqlite3 *db, const char *sql);
 // A column that is text of 1 to `maximumTokenBytes` bytes of valid UTF-8, else invalidCredentials.
 QString text(sqlite3_stmt *statement, int column);

@@ -27,7 +27,8 @@ public:
     virtual bool authorizesOnStart() const { return true; }
     virtual QCoro::Task<QList<AudioSource>> sources() = 0;
     // Checks that `source` can be captured now and remembers it for start().
-    virtual QCoro::Task<> prepare(AudioSource source, TranslateCore::CancellationToken token = {}) = 0;
+    virtual QCoro::Task<> prepare(AudioSource source, TranslateCore::CancellationToken token = {})
+        = 0;
     virtual QCoro::Task<PacketStream> start() = 0;
     // With `flush`, the converter's remaining audio arrives as the last packets before the stream
     // ends normally; without, the stream ends at once. Does nothing when not capturing.

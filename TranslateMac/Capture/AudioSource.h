@@ -15,7 +15,10 @@ struct AudioSource {
     // application id, or its binary name when it announces none).
     std::optional<QString> bundleID;
 
-    static AudioSource wholeSystem() { return { std::nullopt, QStringLiteral("全电脑播放音频"), std::nullopt }; }
+    static AudioSource wholeSystem()
+    {
+        return { std::nullopt, QStringLiteral("全电脑播放音频"), std::nullopt };
+    }
 
     QString id() const { return pid ? QString::number(*pid) : QStringLiteral("system"); }
     friend bool operator==(const AudioSource &, const AudioSource &) = default;

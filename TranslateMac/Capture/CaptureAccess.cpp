@@ -2,7 +2,7 @@
 
 #include "TranslateCore/Contract/TranslationFailure.h"
 
-#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <sys/socket.h>

@@ -103,12 +103,12 @@ void CaptureOutput::begin(const PulseSnapshot &snapshot, TranslateCore::OneShot<
     started(nullptr);
 }
 
-pa_stream *CaptureOutput::record(Tap &tap, quint32 monitoredInput)
+bool CaptureOutput::record(Tap &tap, quint32 monitoredInput)
 {
     pa_context *context = m_connection->context();
     pa_stream *stream = pa_stream_new(context, "Quorvel Translate capture", &m_spec, &m_channelMap);
     if (!stream)
-        return nullptr;
+        return false;
     pa_stream_set_state_callback(stream, streamStateChanged, &tap);
     pa_stream_set_read_callback(stream, streamReadable, &tap);
     pa_stream_set_moved_callback(stream, streamMoved, &tap);
@@ -123,10 +123,10 @@ pa_stream *CaptureOutput::record(Tap &tap, quint32 monitoredInput)
     const QByteArray device = tap.device.toUtf8();
     if (pa_stream_connect_record(stream, device.constData(), &attributes, flags) < 0) {
         detach(stream);
-        return nullptr;
+        return false;
     }
     tap.stream = stream;
-    return stream;
+    return true;
 }
 
 void CaptureOutput::removeTap(quint32 sinkInput)

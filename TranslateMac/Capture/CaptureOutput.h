@@ -48,7 +48,9 @@ private:
     };
 
     bool wholeSystem() const { return !m_source.pid; }
-    pa_stream *record(Tap &tap, quint32 monitoredInput);
+    // Opens `tap`'s record stream, of `monitoredInput` alone when that names a playback stream;
+    // false when the server refused it.
+    bool record(Tap &tap, quint32 monitoredInput);
     void removeTap(quint32 sinkInput);
     void followApplication();
     void applySnapshot(const PulseSnapshot &snapshot);

@@ -3,6 +3,7 @@
 #include "TranslateMac/Capture/CaptureAccess.h"
 #include "TranslateMac/Capture/TapAudioFailure.h"
 
+#include <optional>
 #include <set>
 
 namespace TranslateMac {
@@ -335,43 +336,37 @@ QCoro::Task<PulseSnapshot> PulseConnection::snapshot()
 
 QCoro::Task<> PulseConnection::roundTrip()
 {
-    struct Call {
-        PulseConnection *connection;
-        TranslateCore::OneShot<> shot;
-        pa_time_event *timer = nullptr;
-        bool settled = false;
-    };
-    auto call = std::make_shared<Call>(Call { this, {}, nullptr, false });
+    using Answered = std::function<void()>;
+    TranslateCore::OneShot<> shot;
     {
         Lock lock(*this);
         if (pa_context_get_state(m_context) != PA_CONTEXT_READY)
             co_return;
-        auto *holder = new std::shared_ptr<Call>(call);
+        // Whichever comes first, the answer or the time limit, settles the call.
+        auto timer = std::make_shared<pa_time_event *>(nullptr);
+        auto *answered = new Answered([this, shot, timer] {
+            freeTimer(*timer);
+            deliver(shot);
+        });
         pa_operation *operation = pa_context_get_server_info(
             m_context,
             [](pa_context *, const pa_server_info *, void *data) {
-                std::unique_ptr<std::shared_ptr<Call>> holder(
-                    static_cast<std::shared_ptr<Call> *>(data));
-                Call &call = **holder;
-                if (std::exchange(call.settled, true))
-                    return;
-                call.connection->freeTimer(call.timer);
-                call.connection->deliver(call.shot);
+                const std::unique_ptr<Answered> answered(static_cast<Answered *>(data));
+                (*answered)();
             },
-            holder);
+            answered);
         if (!operation) {
-            delete holder;
+            delete answered;
             co_return;
         }
         pa_operation_unref(operation);
         // A server that stops answering must not hold stop() forever.
-        call->timer = startTimer(m_timeout, [this, call] {
-            call->timer = nullptr;
-            if (!std::exchange(call->settled, true))
-                deliver(call->shot);
+        *timer = startTimer(m_timeout, [this, shot, timer] {
+            *timer = nullptr;
+            deliver(shot);
         });
     }
-    co_await call->shot.wait();
+    co_await shot.wait();
 }
 
 } // namespace TranslateMac

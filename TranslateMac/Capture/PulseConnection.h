@@ -13,7 +13,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <set>
 
 namespace TranslateMac {
@@ -78,7 +77,6 @@ public:
     pa_context *context() const { return m_context; }
     pa_mainloop_api *api() const { return pa_threaded_mainloop_get_api(m_loop); }
     bool isReady();
-    std::chrono::milliseconds timeout() const { return m_timeout; }
 
     // Called on the event thread when an established connection breaks. Set it with Lock held.
     void setLostHandler(std::function<void()> handler) { m_lost = std::move(handler); }

@@ -115,8 +115,9 @@ std::exception_ptr connectionFailure(int error)
 
 } // namespace
 
-// Touched only with the hardware loop's lock held (its callbacks hold it too), except `output`,
-// which the data thread also uses through its own mutex.
+// Touched only with the hardware loop's lock held (its callbacks hold it too), except by the data
+// thread's cycles: they use `output` through its own mutex and read `stream`, which changes only
+// once the stream is disconnected and no cycle runs any more.
 struct TapHardware::Graph {
     using Sender = TranslateCore::ChannelSender<Event>;
 
@@ -128,7 +129,7 @@ struct TapHardware::Graph {
     Sender events;
     std::unique_ptr<TapOutput> output;
 
-    pw_core *core = nullptr; // the device: everything below belongs to this connection
+    pw_core *core = nullptr; // our connection: everything below belongs to it
     spa_hook coreListener {};
     pw_registry *registry = nullptr;
     spa_hook registryListener {};
@@ -263,7 +264,6 @@ struct TapHardware::Graph {
         });
     }
 
-    // Removes whatever was created, each object once.
     void bind(std::uint32_t id, const char *type, std::uint32_t version, const void *events)
     {
         auto entry = std::make_unique<Bound>();
@@ -286,11 +286,9 @@ struct TapHardware::Graph {
         bound.erase(entry);
     }
 
-    void destroy()
+    // Removes the capture node and its links from the server.
+    void releaseStream()
     {
-        stopWatchingDeparture();
-        while (!bound.empty())
-            unbind(bound.begin()->first);
         for (auto &[key, proxy] : links)
             pw_proxy_destroy(proxy);
         links.clear();
@@ -300,6 +298,15 @@ struct TapHardware::Graph {
             stream = nullptr;
             io = false;
         }
+    }
+
+    // Removes whatever was created, each object once.
+    void destroy()
+    {
+        stopWatchingDeparture();
+        while (!bound.empty())
+            unbind(bound.begin()->first);
+        releaseStream();
         if (metadata) {
             spa_hook_remove(&metadataListener);
             pw_proxy_destroy(metadata);
@@ -572,7 +579,7 @@ QCoro::Task<std::unique_ptr<TapHardware>> TapHardware::create(AudioSource source
     auto [packetSink, packets] = TranslateCore::makeChannel<CapturedPacket>(packetStreamCapacity);
     auto [eventSink, events] = TranslateCore::makeChannel<Event>(16);
     auto graph = std::make_unique<Graph>(source, std::move(eventSink));
-    graph->output = std::make_unique<TapOutput>(std::nullopt, std::move(packetSink));
+    graph->output = std::make_unique<TapOutput>(std::move(packetSink));
     Graph &g = *graph;
     std::unique_ptr<TapHardware> hardware(
         new TapHardware(std::move(packets), std::move(events), std::move(graph)));
@@ -678,7 +685,7 @@ QCoro::Task<> TapHardware::stop(bool flush)
     Graph &g = *m_graph;
     int firstError = 0;
     {
-        // Destroy-IO: after this no cycle reaches the output any more.
+        // After this no cycle reaches the output any more.
         Locked locked;
         g.stopping = true;
         if (g.started) {
@@ -697,14 +704,7 @@ QCoro::Task<> TapHardware::stop(bool flush)
     g.output->finish(flush);
     {
         Locked locked;
-        for (auto &[key, proxy] : g.links)
-            pw_proxy_destroy(proxy);
-        g.links.clear();
-        if (g.stream) {
-            spa_hook_remove(&g.streamListener);
-            pw_stream_destroy(g.stream);
-            g.stream = nullptr;
-        }
+        g.releaseStream();
         if (g.core)
             g.sync(false);
     }

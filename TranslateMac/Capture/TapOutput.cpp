@@ -7,10 +7,7 @@ namespace TranslateMac {
 using TranslateCore::PushResult;
 using TranslateCore::TranslationFailure;
 
-TapOutput::TapOutput(std::optional<TranslateCore::AudioFormat> format, PacketSink continuation)
-    : m_format(format), m_continuation(std::move(continuation))
-{
-}
+TapOutput::TapOutput(PacketSink continuation) : m_continuation(std::move(continuation)) { }
 
 void TapOutput::setFormat(const TranslateCore::AudioFormat &format)
 {
@@ -63,12 +60,6 @@ void TapOutput::fail(std::exception_ptr error)
     std::lock_guard lock(m_mutex);
     if (!m_closed)
         failLocked(std::move(error));
-}
-
-bool TapOutput::isClosed() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_closed;
 }
 
 void TapOutput::yieldLocked(QList<QByteArray> frames)

@@ -11,11 +11,11 @@
 namespace TranslateMac {
 
 // Converts the captured audio of one recording and yields it as packets. consume() runs on the
-// sound server's data thread for every cycle; finish() and fail() come from the hardware loop.
-// One mutex makes them a single serial context, so ending the stream never races a yield.
+// sound server's data thread for every cycle; the rest come from the hardware loop or the main
+// thread. One mutex makes them a single serial context, so ending the stream never races a yield.
 class TapOutput {
 public:
-    TapOutput(std::optional<TranslateCore::AudioFormat> format, PacketSink continuation);
+    explicit TapOutput(PacketSink continuation);
     TapOutput(const TapOutput &) = delete;
     TapOutput &operator=(const TapOutput &) = delete;
 
@@ -29,15 +29,14 @@ public:
     void finish(bool flush);
     // Ends the stream with `error` unless it already ended.
     void fail(std::exception_ptr error);
-    bool isClosed() const;
 
 private:
     void yieldLocked(QList<QByteArray> frames);
     void failLocked(std::exception_ptr error);
 
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     TranslateCore::AudioPCMConverter m_converter;
-    std::optional<TranslateCore::AudioFormat> m_format;
+    std::optional<TranslateCore::AudioFormat> m_format; // none until the stream negotiated one
     PacketSink m_continuation;
     bool m_closed = false;
 };

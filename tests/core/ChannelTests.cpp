@@ -90,7 +90,7 @@ TEST(Channel, ClosingWithAnErrorDeliversBufferedItemsFirst)
         tx.closeWithError(std::make_exception_ptr(std::logic_error("device lost")));
     }).join();
     ASSERT_TRUE(spinUntil([&] { return got.ended; }));
-    EXPECT_EQ(got.items, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(got.items, (std::vector<int> { 0, 1, 2 }));
     EXPECT_THROW(std::rethrow_exception(got.error), std::logic_error);
 }
 
@@ -101,12 +101,14 @@ TEST(Channel, AProducerThatVanishesIsAnErrorAndAGoneConsumerClosesTheProducer)
     auto task = consume(rx, &got);
     std::thread([sender = std::move(tx)]() mutable { sender.push(1); }).join();
     ASSERT_TRUE(spinUntil([&] { return got.ended; }));
-    EXPECT_EQ(got.items, std::vector<int>{1});
+    EXPECT_EQ(got.items, std::vector<int> { 1 });
     EXPECT_THROW(std::rethrow_exception(got.error), ChannelError);
 
     auto channel = makeChannel<int>(4);
     ChannelSender<int> sender = std::move(channel.first);
-    { auto receiver = std::move(channel.second); }
+    {
+        auto receiver = std::move(channel.second);
+    }
     EXPECT_EQ(sender.push(1), PushResult::closed);
 }
 
@@ -124,7 +126,7 @@ TEST(Channel, CancellingAWaitingConsumerKeepsLaterItemsForTheNextRead)
     tx.close();
     Consumed second;
     runTask(consume(rx, &second));
-    EXPECT_EQ(second.items, std::vector<int>{5});
+    EXPECT_EQ(second.items, std::vector<int> { 5 });
 }
 
 // Many suspend/wake cycles with no sleeps on either side, to shake out lost wake-ups.
@@ -137,9 +139,14 @@ TEST(Channel, NoLossOrDuplicationUnderContention)
     std::thread producer([&tx = tx] {
         for (int i = 0; i < count;) {
             switch (tx.push(i)) {
-            case PushResult::ok: ++i; break;
-            case PushResult::full: std::this_thread::yield(); break;
-            case PushResult::closed: return;
+            case PushResult::ok:
+                ++i;
+                break;
+            case PushResult::full:
+                std::this_thread::yield();
+                break;
+            case PushResult::closed:
+                return;
             }
         }
         tx.close();

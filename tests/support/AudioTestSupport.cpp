@@ -36,7 +36,6 @@ QList<QMap<QString, QString>> pactlBlocks(const QString &kind)
 {
     static const QRegularExpression header(QStringLiteral("^\\S.*#(\\d+)$"));
     static const QRegularExpression property(QStringLiteral("^\\s+([\\w.-]+) = \"(.*)\"$"));
-    static const QRegularExpression field(QStringLiteral("^\\s+([\\w ]+): (.*)$"));
     QList<QMap<QString, QString>> blocks;
     for (const QString &line : pactl({ QStringLiteral("list"), kind })) {
         if (const auto m = header.match(line); m.hasMatch()) {
@@ -45,8 +44,6 @@ QList<QMap<QString, QString>> pactlBlocks(const QString &kind)
             continue;
         } else if (const auto p = property.match(line); p.hasMatch()) {
             blocks.last().insert(p.captured(1), p.captured(2));
-        } else if (const auto f = field.match(line); f.hasMatch()) {
-            blocks.last().insert(f.captured(1), f.captured(2));
         }
     }
     return blocks;
@@ -177,10 +174,9 @@ std::optional<quint32> TonePlayer::sinkInputIndex() const
 
 TranslateMac::AudioSource TonePlayer::source() const
 {
-    std::optional<QString> identity;
-    if (!m_options.applicationID.isEmpty())
-        identity = m_options.applicationID;
-    return { pid(), m_options.applicationName, identity.value_or(QStringLiteral("pacat")) };
+    const QString &identity = m_options.applicationID;
+    return { pid(), m_options.applicationName,
+        identity.isEmpty() ? QStringLiteral("pacat") : identity };
 }
 
 double toneAmplitude(QByteArrayView pcm, double frequency, int sampleRate)
@@ -200,20 +196,6 @@ double toneAmplitude(QByteArrayView pcm, double frequency, int sampleRate)
     const double power = previous * previous + beforePrevious * beforePrevious
         - coefficient * previous * beforePrevious;
     return 2 * std::sqrt(std::max(0.0, power)) / count;
-}
-
-double rmsAmplitude(QByteArrayView pcm)
-{
-    const qsizetype count = pcm.size() / 2;
-    if (count == 0)
-        return 0;
-    double sum = 0;
-    for (qsizetype i = 0; i < count; ++i) {
-        qint16 sample;
-        std::memcpy(&sample, pcm.data() + 2 * i, sizeof sample);
-        sum += (sample / 32768.0) * (sample / 32768.0);
-    }
-    return std::sqrt(sum / count);
 }
 
 QByteArray joinedPCM(const QList<TranslateMac::CapturedPacket> &packets, qsizetype from)

@@ -75,7 +75,6 @@ public:
     std::optional<quint32> sinkInputIndex() const;
     // The source a user would pick for this player.
     TranslateMac::AudioSource source() const;
-    const Options &options() const { return m_options; }
 
 private:
     void kill();
@@ -90,8 +89,6 @@ TonePlayer::Options tone(double frequency, const QString &identity, double volum
 
 // Amplitude (0…1 of full scale) of the `frequency` component of 16-bit mono PCM (Goertzel).
 double toneAmplitude(QByteArrayView pcm, double frequency, int sampleRate = 16000);
-// Root-mean-square amplitude (0…1) of 16-bit mono PCM.
-double rmsAmplitude(QByteArrayView pcm);
 // The PCM of `packets[from…]`, concatenated.
 QByteArray joinedPCM(const QList<TranslateMac::CapturedPacket> &packets, qsizetype from = 0);
 // True when the last `count` packets (at least that many exist) carry `frequency` at `amplitude`
