@@ -328,6 +328,16 @@ TEST_F(TapAudioCaptureIntegration, SilentSourceFailsWithNoPlayingAudioAndLeavesN
     EXPECT_EQ(failureIn(prepared.error), TranslationFailure::noPlayingAudio());
     EXPECT_FALSE(capture.hasPermission());
     EXPECT_TRUE(nothingLeftBehind());
+
+    // Stopped while the probe listens: the probe's recording goes too.
+    Outcome cancelled;
+    auto again = track(capture.prepare(silent.source()), &cancelled);
+    ASSERT_TRUE(spinUntil([&] { return clock.sleeperCount() == 1 || cancelled.done; }, 10s));
+    runTask(capture.stop(false));
+    ASSERT_TRUE(spinUntil([&] { return cancelled.done; }, 10s));
+    ASSERT_TRUE(cancelled.error);
+    EXPECT_THROW(std::rethrow_exception(cancelled.error), CancellationError);
+    EXPECT_TRUE(nothingLeftBehind());
 }
 
 TEST_F(TapAudioCaptureIntegration, ThirtyUnreadPacketsEndTheStreamWithQueueFull)
