@@ -1,6 +1,7 @@
 // Latency of one authenticated HTTPS request through the service client (the wallet read) on a
 // kept-alive loopback TLS connection to a local service that this program starts itself (the
 // build's quorvel-local-service with the build's test certificates).
+#include "BenchSupport.h"
 #include "TranslateCore/API/TranslationAPI.h"
 #include "support/LocalServiceProcess.h"
 
@@ -21,44 +22,8 @@ using namespace TranslateCore;
 
 namespace {
 
-[[noreturn]] void fail(const QString &why)
-{
-    std::fprintf(stderr, "https_request_bench: %s\n", qPrintable(why));
-    std::exit(2);
-}
-
-// Runs the event loop until `task` ends; returns its value or rethrows its failure.
-template <typename T> T awaitTask(QCoro::Task<T> task)
-{
-    struct Outcome {
-        std::optional<T> value;
-        std::exception_ptr error;
-        bool done = false;
-        QEventLoop loop;
-    };
-    Outcome outcome;
-    auto drive = [](QCoro::Task<T> inner, Outcome *out) -> QCoro::Task<> {
-        try {
-            out->value.emplace(co_await inner);
-        } catch (...) {
-            out->error = std::current_exception();
-        }
-        out->done = true;
-        out->loop.quit();
-    };
-    drive(std::move(task), &outcome);
-    if (!outcome.done)
-        outcome.loop.exec();
-    if (outcome.error)
-        std::rethrow_exception(outcome.error);
-    return std::move(*outcome.value);
-}
-
-QCoro::Task<bool> asBool(QCoro::Task<> task)
-{
-    co_await task;
-    co_return true;
-}
+using Bench::awaitTask;
+using Bench::fail;
 
 // Started once in main(): the client's service origin is fixed for the whole process.
 LocalServiceProcess *localService = nullptr;
@@ -73,10 +38,10 @@ void BM_WalletRequestKeptAlive(benchmark::State &state)
         QJsonObject { { "phone", phone }, { "points", 5000 } });
 
     TranslationAPI api;
-    awaitTask(asBool(api.sendCode(QStringLiteral("+86"), phone)));
+    awaitTask(api.sendCode(QStringLiteral("+86"), phone));
     const QJsonObject code
         = service.control("GET", QStringLiteral("/control/sms-code?phone=") + phone).toObject();
-    awaitTask(asBool(api.login(QStringLiteral("+86"), phone, code.value("code").toString())));
+    awaitTask(api.login(QStringLiteral("+86"), phone, code.value("code").toString()));
     for (int i = 0; i < 20; ++i) // TLS handshake and connection set-up happen here, not below
         awaitTask(api.wallet());
 
@@ -89,9 +54,7 @@ void BM_WalletRequestKeptAlive(benchmark::State &state)
         state.SetIterationTime(elapsed.count());
         samples.push_back(elapsed.count() * 1000.0);
     }
-    std::sort(samples.begin(), samples.end());
-    state.counters["median_ms"] = samples.empty() ? 0.0 : samples[samples.size() / 2];
-    state.counters["p90_ms"] = samples.empty() ? 0.0 : samples[samples.size() * 9 / 10];
+    Bench::reportLatency(state, std::move(samples));
 }
 BENCHMARK(BM_WalletRequestKeptAlive)
     ->UseManualTime()

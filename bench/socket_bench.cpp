@@ -1,6 +1,7 @@
 // The live socket over TLS on loopback, against a local service this program starts itself (the
 // build's quorvel-local-service with the build's test certificates): client.ping -> server.pong
 // round trips, and audio upload through the ordered writer.
+#include "BenchSupport.h"
 #include "TranslateCore/Contract/ProductionEndpoint.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
 #include "TranslateCore/Socket/LiveSocket.h"
@@ -36,50 +37,9 @@ namespace {
 
 constexpr qint64 bytesPerSecond = 32'000; // 16 kHz mono 16-bit upload audio
 
-[[noreturn]] void fail(const QString &why)
-{
-    std::fprintf(stderr, "socket_bench: %s\n", qPrintable(why));
-    std::exit(2);
-}
-
-// Runs the event loop until `done` holds; false if `limit` passed first.
-bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    const QDeadlineTimer deadline(limit);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
-template <typename T> T awaitTask(QCoro::Task<T> task)
-{
-    std::optional<T> value;
-    std::exception_ptr error;
-    bool done = false;
-    [](QCoro::Task<T> inner, std::optional<T> *out, std::exception_ptr *err,
-        bool *flag) -> QCoro::Task<> {
-        try {
-            out->emplace(co_await inner);
-        } catch (...) {
-            *err = std::current_exception();
-        }
-        *flag = true;
-    }(std::move(task), &value, &error, &done);
-    if (!spinUntil([&] { return done; }, std::chrono::seconds(30)))
-        fail(QStringLiteral("a socket operation did not finish"));
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*value);
-}
-
-QCoro::Task<bool> completed(QCoro::Task<> task)
-{
-    co_await task;
-    co_return true;
-}
+using Bench::awaitTask;
+using Bench::fail;
+using Bench::spinUntil;
 
 // One signed-in account on the local service, reached over plain HTTPS calls.
 class ServiceAccount {
@@ -198,12 +158,10 @@ void BM_PingPongRoundTrip(benchmark::State &state)
         state.SetIterationTime(elapsed.count());
         samples.push_back(elapsed.count() * 1000.0);
     }
-    std::sort(samples.begin(), samples.end());
-    state.counters["median_ms"] = samples[samples.size() / 2];
-    state.counters["p90_ms"] = samples[samples.size() * 9 / 10];
+    Bench::reportLatency(state, std::move(samples));
     if (sendFailed)
         fail(QStringLiteral("a send failed"));
-    awaitTask(completed(writer.discard()));
+    awaitTask(writer.discard());
 }
 BENCHMARK(BM_PingPongRoundTrip)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
@@ -249,7 +207,7 @@ void uploadAudio(benchmark::State &state, int seconds, double pace)
         state.counters["audio_bytes"] = double(qint64(frames) * frame.size());
         if (sendFailed || writer.pendingBytes() != 0)
             fail(QStringLiteral("the upload did not complete"));
-        awaitTask(completed(writer.discard()));
+        awaitTask(writer.discard());
         spinUntil([&] { return ended; }, std::chrono::seconds(5));
     }
 }
