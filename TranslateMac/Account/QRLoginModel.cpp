@@ -19,6 +19,15 @@ namespace {
 
 const QString networkFailureMessage = QStringLiteral("网络请求失败，请检查网络后重试。");
 
+// Clean-up calls to the service run on their own; their failure changes nothing for the user.
+QCoro::Task<> ignoringFailure(QCoro::Task<> call)
+{
+    try {
+        co_await call;
+    } catch (...) {
+    }
+}
+
 } // namespace
 
 QRLoginModel::Service QRLoginModel::Service::from(TranslationAPI &api)
@@ -284,22 +293,12 @@ void QRLoginModel::setMessage(std::optional<QString> message)
 
 void QRLoginModel::cancelInBackground(Service service, DeviceLoginChallenge challenge)
 {
-    [](Service service, DeviceLoginChallenge challenge) -> QCoro::Task<> {
-        try {
-            co_await service.cancel(std::move(challenge), CancellationToken());
-        } catch (...) {
-        }
-    }(std::move(service), std::move(challenge));
+    ignoringFailure(service.cancel(std::move(challenge), CancellationToken()));
 }
 
 void QRLoginModel::discardInBackground(Service service, Credentials credentials)
 {
-    [](Service service, Credentials credentials) -> QCoro::Task<> {
-        try {
-            co_await service.discard(std::move(credentials), CancellationToken());
-        } catch (...) {
-        }
-    }(std::move(service), std::move(credentials));
+    ignoringFailure(service.discard(std::move(credentials), CancellationToken()));
 }
 
 } // namespace TranslateMac
