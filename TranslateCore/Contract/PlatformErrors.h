@@ -16,6 +16,9 @@ public:
         : m_code(code), m_message(std::move(message)), m_what(m_message.toStdString())
     {
     }
+    // What the user is shown for any transport failure, wherever it happens.
+    static QString userMessage() { return QStringLiteral("网络请求失败，请检查网络后重试。"); }
+
     QNetworkReply::NetworkError code() const noexcept { return m_code; }
     const QString &message() const noexcept { return m_message; }
     const char *what() const noexcept override { return m_what.c_str(); }

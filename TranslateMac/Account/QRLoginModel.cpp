@@ -17,8 +17,6 @@ const QString QRLoginModel::fallbackFailureMessage
 
 namespace {
 
-const QString networkFailureMessage = QStringLiteral("网络请求失败，请检查网络后重试。");
-
 // Clean-up calls to the service run on their own; their failure changes nothing for the user.
 QCoro::Task<> ignoringFailure(QCoro::Task<> call)
 {
@@ -255,7 +253,7 @@ QString QRLoginModel::failureMessage(std::exception_ptr error)
     } catch (const DeviceLoginFailure &failure) {
         return failure.errorDescription();
     } catch (const NetworkError &) {
-        return networkFailureMessage;
+        return NetworkError::userMessage();
     } catch (...) {
         return fallbackFailureMessage;
     }
