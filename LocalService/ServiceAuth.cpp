@@ -12,6 +12,22 @@ namespace {
 
 constexpr qint64 codeResendMs = 60000;
 constexpr qint64 codeLifetimeMs = 300000;
+
+// A client's text as it may appear on the console: control characters (line breaks, escape
+// sequences) are written as \xNN, so a client cannot forge or hide lines of the output.
+QString printable(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
+            || c == u'\\')
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 constexpr qint64 challengeLifetimeMs = 300000;
 constexpr int challengePollSeconds = 2;
 const QString defaultApprover = QStringLiteral("13800000000");
@@ -108,7 +124,7 @@ Reply ServiceServer::sendCode(const QJsonObject &body)
     makeRoom(m_state.smsCodes);
     m_state.smsCodes.insert(*phone, SmsCode { code, monotonicMs(), false });
     if (m_options.demo) {
-        std::printf("code for %s: %s\n", qPrintable(*phone), qPrintable(code));
+        std::printf("code for %s: %s\n", qPrintable(printable(*phone)), qPrintable(code));
         std::fflush(stdout);
     }
     return Reply::ok();

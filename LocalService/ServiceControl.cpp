@@ -118,6 +118,8 @@ Reply ServiceServer::controlFault(const QJsonObject &body)
     fault.delayMs = TranslateCore::integer(body.value("delayMs")).value_or(0);
     if (body.value("redirectTo").isString())
         fault.redirectTo = body.value("redirectTo").toString();
+    fault.drop = body.value("drop").toBool();
+    fault.deflate = body.value("deflate").toBool();
     m_state.faults.push_back(fault);
     return done();
 }

@@ -1,5 +1,6 @@
 #include "ServiceServer.h"
 
+#include "GuardedListener.h"
 #include "LiveSession.h"
 
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <memory>
 
 namespace LocalService {
@@ -107,7 +109,33 @@ const QRegularExpression &socketPath()
     return pattern;
 }
 
+// What the WebSocket server checks before it upgrades a connection.
+bool isWellFormedUpgrade(const Request &request)
+{
+    const QByteArray key = request.headers.value("sec-websocket-key").toLatin1();
+    const auto decoded
+        = QByteArray::fromBase64Encoding(key, QByteArray::AbortOnBase64DecodingErrors);
+    const QStringList connection = request.headers.value("connection").split(QLatin1Char(','));
+    const bool upgrades = std::any_of(connection.cbegin(), connection.cend(), [](const QString &t) {
+        return t.trimmed().compare(QLatin1String("upgrade"), Qt::CaseInsensitive) == 0;
+    });
+    return request.method == "GET" && decoded && decoded.decoded.size() == 16
+        && request.headers.value("sec-websocket-version") == QLatin1String("13") && upgrades;
+}
+
 } // namespace
+
+bool ServiceServer::controlAllowed(const Request &request) const
+{
+    const QByteArray given = request.headers.value("x-control-secret").toUtf8();
+    const QByteArray expected = m_options.controlSecret.toUtf8();
+    if (expected.isEmpty() || given.size() != expected.size())
+        return false;
+    char difference = 0; // compared in full, so timing tells nothing
+    for (qsizetype i = 0; i < given.size(); ++i)
+        difference |= given[i] ^ expected[i];
+    return difference == 0;
+}
 
 ServiceServer::ServiceServer(ServiceOptions options, QObject *parent)
     : QAbstractHttpServer(parent), m_options(options)
@@ -125,9 +153,21 @@ ServiceServer::~ServiceServer()
 
 quint16 ServiceServer::start(const QSslCertificate &certificate, const QSslKey &key, quint16 port)
 {
-    // The TLS setup must come first: listen() picks a TLS or a plain server from it.
-    sslSetup(certificate, key, QSsl::TlsV1_2OrLater);
-    m_port = listen(QHostAddress::LocalHost, port);
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(certificate);
+    tls.setPrivateKey(key);
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    auto *listener = new GuardedListener(tls, m_options.limits, this);
+    // Connections are accepted as they come and handed on once encrypted, so nothing waits in
+    // the listener's own queue for long.
+    listener->setMaxPendingConnections(1024);
+    if (!listener->listen(QHostAddress::LocalHost, port)) {
+        delete listener;
+        return 0;
+    }
+    bind(listener);
+    m_port = listener->serverPort();
     return m_port;
 }
 
@@ -148,7 +188,12 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &raw, QTcpSocket *soc
 
     if (fullPath.startsWith(QLatin1String("/control/"))) {
         request.path = fullPath;
-        respond(raw, socket, dispatchControl(request), 0);
+        respond(raw, socket,
+            controlAllowed(request)
+                ? dispatchControl(request)
+                : Reply::json(
+                    QJsonObject { { "error", "wrong or missing X-Control-Secret" } }, 403),
+            0);
         return true;
     }
     if (!fullPath.startsWith(QLatin1String("/api/"))) {
@@ -172,6 +217,11 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &raw, QTcpSocket *soc
             respond(raw, socket, Reply::envelope(4002, QJsonValue::Undefined, 426), 0);
             return true;
         }
+        // A handshake the WebSocket server would refuse must not spend the ticket.
+        if (!isWellFormedUpgrade(request)) {
+            respond(raw, socket, Reply::envelope(4002, QJsonValue::Undefined, 400), 0);
+            return true;
+        }
         // Returning true without an answer lets the server upgrade the connection; an unusable
         // ticket is refused with an ordinary HTTP answer instead.
         if (handleSocketUpgrade(request))
@@ -186,6 +236,11 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &raw, QTcpSocket *soc
         const Fault fault = *it;
         if (--it->count <= 0)
             m_state.faults.erase(it);
+        if (fault.drop) {
+            // Closed from the event loop, once the server is done with this request.
+            QTimer::singleShot(0, socket, [socket] { socket->disconnectFromHost(); });
+            return true;
+        }
         respond(raw, socket, fault.replacesAnswer() ? faultReply(fault) : dispatchApi(request),
             fault.delayMs);
         return true;
@@ -242,6 +297,11 @@ Reply ServiceServer::faultReply(const Fault &fault) const
     }
     if (fault.bodyBytes && *fault.bodyBytes > reply.body.size())
         reply.body.append(QByteArray(*fault.bodyBytes - reply.body.size(), ' '));
+    if (fault.deflate) {
+        // qCompress puts the length in front of a zlib stream; the stream alone is "deflate".
+        reply.body = qCompress(reply.body, 9).mid(4);
+        reply.headers.append({ QByteArray("Content-Encoding"), QByteArray("deflate") });
+    }
     return reply;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConnectionLimits.h"
 #include "ServiceState.h"
 
 #include <QAbstractHttpServer>
@@ -20,6 +21,9 @@ struct ServiceOptions {
     qint64 tokenLifetimeMs = 3600000;
     qint64 heartbeatMs = 15000;
     bool demo = false;
+    ConnectionLimits limits;
+    // Every control call must carry it in the "X-Control-Secret" header.
+    QString controlSecret;
 };
 
 // One HTTP request as the handlers see it.
@@ -72,6 +76,7 @@ private:
     void respond(
         const QHttpServerRequest &request, QTcpSocket *socket, const Reply &reply, qint64 delayMs);
     bool handleSocketUpgrade(const Request &request);
+    bool controlAllowed(const Request &request) const;
     void acceptWebSockets();
 
     Reply dispatchApi(const Request &request);

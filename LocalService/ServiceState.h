@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 #include <QtGlobal>
@@ -78,10 +79,14 @@ struct Fault {
     std::optional<qint64> bodyBytes;
     qint64 delayMs = 0;
     std::optional<QString> redirectTo;
+    // Reads the request, then closes the connection without answering.
+    bool drop = false;
+    // The body is sent compressed, announced as "Content-Encoding: deflate".
+    bool deflate = false;
 
     bool replacesAnswer() const
     {
-        return httpStatus || envelope || rawBody || bodyBytes || redirectTo;
+        return httpStatus || envelope || rawBody || bodyBytes || redirectTo || deflate;
     }
 };
 
@@ -99,6 +104,28 @@ template <typename T> void appendCapped(std::deque<T> &list, T value)
     list.push_back(std::move(value));
     while (qsizetype(list.size()) > recordLimit)
         list.pop_front();
+}
+
+// A record of JSON observations, bounded in bytes as well as in entries: a client can make each
+// entry large (long texts, many headers).
+struct Record : std::deque<QJsonObject> {
+    static constexpr qsizetype byteLimit = 32 * 1024 * 1024;
+    qsizetype bytes = 0;
+};
+
+inline qsizetype recordedSize(const QJsonObject &value)
+{
+    return QJsonDocument(value).toJson(QJsonDocument::Compact).size();
+}
+
+inline void appendCapped(Record &record, QJsonObject value)
+{
+    record.bytes += recordedSize(value);
+    record.push_back(std::move(value));
+    while (qsizetype(record.size()) > recordLimit || record.bytes > Record::byteLimit) {
+        record.bytes -= recordedSize(record.front());
+        record.pop_front();
+    }
 }
 
 // Lookup tables whose entries the client may create at will start over once full.
@@ -124,9 +151,9 @@ struct ServiceState {
     SocketSettings socket;
     qint64 nextSessionId = 1;
 
-    std::deque<QJsonObject> requests;
-    std::deque<QJsonObject> frames;
-    std::deque<QJsonObject> socketErrors;
+    Record requests;
+    Record frames;
+    Record socketErrors;
     qint64 receivedAudioBytes = 0;
 };
 

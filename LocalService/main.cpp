@@ -6,6 +6,10 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray readFile(const QString &path)
@@ -31,6 +35,21 @@ qint64 number(const QCommandLineParser &parser, const QString &name, qint64 fall
     return value;
 }
 
+// Replaces the file's content; created with mode 0600, and a link in its place is refused.
+void writeSecret(const QString &path, const QString &secret)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd
+        = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const QByteArray text = secret.toUtf8() + '\n';
+    const bool written = fd >= 0 && ::fchmod(fd, 0600) == 0
+        && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    if (fd >= 0)
+        ::close(fd);
+    if (!written)
+        fail(QStringLiteral("cannot write the control secret to %1").arg(path));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -49,6 +68,11 @@ int main(int argc, char **argv)
         { "token-lifetime-ms", "Access-token lifetime.", "N", "3600000" },
         { "heartbeat-ms", "heartbeatIntervalMs sent in session.ready.", "N", "15000" },
         { "demo", "Print every SMS code on stdout." },
+        { "handshake-timeout-ms", "Longest TLS handshake.", "N", "10000" },
+        { "request-timeout-ms", "Longest time for one request to arrive.", "N", "10000" },
+        { "idle-timeout-ms", "Longest silence of a kept-alive connection.", "N", "60000" },
+        { "control-secret-file", "Also write the control secret to this file (mode 0600).",
+            "PATH" },
     });
     parser.process(app);
 
@@ -65,6 +89,14 @@ int main(int argc, char **argv)
     options.tokenLifetimeMs = number(parser, "token-lifetime-ms", options.tokenLifetimeMs);
     options.heartbeatMs = number(parser, "heartbeat-ms", options.heartbeatMs);
     options.demo = parser.isSet("demo");
+    options.limits.handshakeTimeoutMs
+        = number(parser, "handshake-timeout-ms", options.limits.handshakeTimeoutMs);
+    options.limits.requestTimeoutMs
+        = number(parser, "request-timeout-ms", options.limits.requestTimeoutMs);
+    options.limits.idleTimeoutMs = number(parser, "idle-timeout-ms", options.limits.idleTimeoutMs);
+    options.controlSecret = LocalService::randomToken(24);
+    if (parser.isSet("control-secret-file"))
+        writeSecret(parser.value("control-secret-file"), options.controlSecret);
     const qint64 port = number(parser, "port", 0);
     if (port > 65535)
         fail(QStringLiteral("--port must be 0..65535"));
@@ -72,6 +104,8 @@ int main(int argc, char **argv)
     LocalService::ServiceServer server(options);
     if (server.start(certificate, key, quint16(port)) == 0)
         fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port));
+    // Only who can read this output (or the 0600 file) may use the control interface.
+    std::printf("control secret: %s\n", qPrintable(options.controlSecret));
     std::printf("listening on %s\n", qPrintable(server.origin()));
     std::fflush(stdout);
     return app.exec();

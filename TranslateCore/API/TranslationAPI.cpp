@@ -18,6 +18,8 @@
 #include <QNetworkRequest>
 #include <QPointer>
 
+#include <cstring>
+
 namespace TranslateCore {
 
 namespace {
@@ -57,6 +59,42 @@ bool isTransportError(QNetworkReply::NetworkError error)
 {
     return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
 }
+
+// A request body Qt can read once and never rewind. Qt sends a request again by itself when the
+// connection closes before an answer arrived; to do so it must rewind the body, and this device
+// refuses once any of it was read, so the dropped request fails instead of reaching the service
+// twice.
+class SingleSendBody final : public QIODevice {
+public:
+    SingleSendBody(QByteArray bytes, QObject *parent) : QIODevice(parent), m_bytes(std::move(bytes))
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 size() const override { return m_bytes.size(); }
+    bool seek(qint64 position) override
+    {
+        if (position != pos() && (m_started || position != 0))
+            return false;
+        return QIODevice::seek(position);
+    }
+    bool reset() override { return seek(0); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 count = qMin(maxSize, qint64(m_bytes.size()) - pos());
+        if (count <= 0)
+            return count < 0 ? -1 : 0;
+        m_started = true;
+        std::memcpy(data, m_bytes.constData() + pos(), size_t(count));
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    bool m_started = false;
+};
 
 struct Response {
     int status = 0;
@@ -99,7 +137,15 @@ struct BodyReader {
 QCoro::Task<Response> send(QNetworkAccessManager &network, const QNetworkRequest &request,
     std::optional<QByteArray> payload, CancellationToken token)
 {
-    QNetworkReply *reply = payload ? network.post(request, *payload) : network.get(request);
+    // GETs only read; Qt may send one again once when the connection drops before the answer.
+    QNetworkReply *reply = nullptr;
+    if (payload) {
+        auto *body = new SingleSendBody(*payload, nullptr);
+        reply = network.post(request, body);
+        body->setParent(reply);
+    } else {
+        reply = network.get(request);
+    }
     ReplyGuard guard { reply };
 
     auto reader = std::make_shared<BodyReader>();
@@ -112,6 +158,10 @@ QCoro::Task<Response> send(QNetworkAccessManager &network, const QNetworkRequest
     co_await awaitReply(reply, std::move(token));
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // Qt names a connection closed before the answer by the resend it did not make.
+    if (!status.isValid() && reply->error() == QNetworkReply::ContentReSendError)
+        throw NetworkError(QNetworkReply::RemoteHostClosedError,
+            QStringLiteral("The connection closed before the answer arrived"));
     if (!status.isValid())
         throw NetworkError(reply->error(), reply->errorString());
     bool numeric = false;
@@ -139,6 +189,10 @@ QNetworkRequest makeRequest(const QUrl &url)
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
     request.setRawHeader("User-Agent", TranslationAPI::userAgent);
+    // Qt's own check of compressed answers fails them with an error that reads like an HTTP
+    // status error, leaving a cut-off body; the body reader's 4 MiB limit, applied to what the
+    // decompression yields, bounds them instead.
+    request.setDecompressedSafetyCheckThreshold(-1);
     return request;
 }
 

@@ -180,7 +180,7 @@ QCoro::Task<CreatedSession> TranslationAPI::create(
     Request request = Request::post(QStringLiteral("v1/translation/sessions"), body, true, key);
     const QJsonObject data = requireObject(co_await call(m_state, std::move(request), token));
     try {
-        co_return CreatedSession::fromJson(data);
+        co_return CreatedSession::fromJson(data, baseURL());
     } catch (const TranslationFailure &) {
         // The service opened a session all the same: the caller must be able to finish it.
         const std::optional<qint64> id = integer(data.value(QLatin1String("sessionId")));

@@ -25,7 +25,7 @@ bool expectsUploadFormat(const QJsonValue &inputAudio)
 
 } // namespace
 
-CreatedSession CreatedSession::fromJson(const QJsonObject &json)
+CreatedSession CreatedSession::fromJson(const QJsonObject &json, const QUrl &base)
 {
     const std::optional<qint64> id = integer(json.value(QLatin1String("sessionId")));
     const QJsonValue wsURL = json.value(QLatin1String("wsUrl"));
@@ -38,7 +38,7 @@ CreatedSession CreatedSession::fromJson(const QJsonObject &json)
 
     CreatedSession session { *id, wsURL.toString(), ticket.toString(), *available, *reserved };
     // Only checked here; the address is rebuilt from the raw string when the socket connects.
-    ProductionEndpoint::socketURL(session.wsURL, session.ticket, session.id);
+    ProductionEndpoint::socketURL(base, session.wsURL, session.ticket, session.id);
 
     if (!expectsUploadFormat(json.value(QLatin1String("inputAudio"))))
         throw TranslationFailure::audioFormat();

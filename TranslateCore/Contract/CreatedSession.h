@@ -1,7 +1,10 @@
 #pragma once
 
+#include "ProductionEndpoint.h"
+
 #include <QJsonObject>
 #include <QString>
+#include <QUrl>
 #include <QtGlobal>
 
 namespace TranslateCore {
@@ -19,7 +22,9 @@ struct CreatedSession {
     // Throws TranslationFailure::invalidResponse for a missing or unreadable member,
     // unsafeAddress when the socket address is not the service's own, and audioFormat when
     // "inputAudio" does not ask for 16 kHz mono PCM_S16LE.
-    static CreatedSession fromJson(const QJsonObject &json);
+    // The socket address is checked against `base`, the REST root the session was created through.
+    static CreatedSession fromJson(
+        const QJsonObject &json, const QUrl &base = ProductionEndpoint::base());
 
     friend bool operator==(const CreatedSession &, const CreatedSession &) = default;
 };

@@ -317,3 +317,28 @@ TEST(SQLiteSessionPreferencesTest, FlagIsOnDiskAtOnce)
 }
 
 } // namespace
+
+namespace {
+
+TEST(SessionDatabaseLocation, FollowsTheXdgRulesForTheDataFolder)
+{
+    const struct {
+        const char *xdgDataHome;
+        const char *home;
+        const char *expected;
+    } cases[] = {
+        { "/data", "/home/u", "/data/com.quorvel.translate.mac/session.sqlite3" },
+        { "", "/home/u", "/home/u/.local/share/com.quorvel.translate.mac/session.sqlite3" },
+        { "relative/data", "/home/u",
+            "/home/u/.local/share/com.quorvel.translate.mac/session.sqlite3" },
+        { "relative/data", "", "" },
+        { "", "not/absolute", "" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.xdgDataHome);
+        EXPECT_EQ(SessionSQLite::databaseURLFor(c.xdgDataHome, c.home).toLocalFile(),
+            QString(c.expected));
+    }
+}
+
+} // namespace

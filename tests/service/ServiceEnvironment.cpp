@@ -1,5 +1,7 @@
 #include "ServiceEnvironment.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -43,4 +45,15 @@ LocalServiceProcess &localService()
         process() = std::make_unique<LocalServiceProcess>(
             QStringList { QStringLiteral("--token-lifetime-ms"), QStringLiteral("2000") });
     return *process();
+}
+
+TranslateCore::Credentials signIn(
+    TranslateCore::TranslationAPI &api, const QString &phone, LocalServiceProcess &service)
+{
+    service.control("POST", "balance", { { "phone", phone }, { "points", 1000 } });
+    TestSupport::runTask(api.sendCode("86", phone));
+    const QString code
+        = service.control("GET", "/control/sms-code?phone=" + phone)["code"].toString();
+    TestSupport::runTask(api.login("86", phone, code));
+    return api.credentials().value_or(TranslateCore::Credentials {});
 }

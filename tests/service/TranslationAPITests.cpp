@@ -1,5 +1,6 @@
 #include "ServiceEnvironment.h"
 
+#include "support/Outcome.h"
 #include "support/TestSupport.h"
 
 #include "TranslateCore/API/TranslationAPI.h"
@@ -20,73 +21,18 @@ using namespace TranslateCore;
 
 namespace {
 
-std::string describe(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const TranslationFailure &failure) {
-        using Case = TranslationFailure::Case;
-        static const std::map<Case, std::string> names { { Case::rejected, "rejected" },
-            { Case::invalidCreatedSession, "invalidCreatedSession" },
-            { Case::invalidResponse, "invalidResponse" }, { Case::unsafeAddress, "unsafeAddress" },
-            { Case::signedOut, "signedOut" } };
-        const std::string text = names.count(failure.kind()) ? names.at(failure.kind()) : "other";
-        return failure.number() ? text + "(" + std::to_string(failure.number()) + ")" : text;
-    } catch (const NetworkError &network) {
-        return "NetworkError(" + std::to_string(int(network.code())) + ")";
-    } catch (const JsonParseError &) {
-        return "JsonParseError";
-    } catch (const CancellationError &) {
-        return "CancellationError";
-    } catch (const std::exception &other) {
-        return std::string("other: ") + other.what();
-    }
-}
+using TestSupport::describe;
+using TestSupport::finished;
+using TestSupport::outcome;
 
-// An operation started but not yet awaited; it ends as "ok", the integer it yielded or its failure.
 template <typename T> std::shared_ptr<std::string> start(QCoro::Task<T> task)
 {
-    auto outcome = std::make_shared<std::string>();
-    [](QCoro::Task<T> inner, std::shared_ptr<std::string> out) -> QCoro::Task<> {
-        try {
-            if constexpr (std::is_integral_v<T>) {
-                *out = std::to_string(co_await inner);
-            } else {
-                co_await inner;
-                *out = "ok";
-            }
-        } catch (...) {
-            *out = describe(std::current_exception());
-        }
-    }(std::move(task), outcome);
-    return outcome;
-}
-
-std::string finished(const std::shared_ptr<std::string> &outcome)
-{
-    TestSupport::spinUntil([&] { return !outcome->empty(); }, std::chrono::seconds(15));
-    return outcome->empty() ? "still running" : *outcome;
-}
-
-template <typename T> std::string outcome(QCoro::Task<T> task)
-{
-    return finished(start(std::move(task)));
+    return TestSupport::startOutcome(std::move(task));
 }
 
 std::string header(const QJsonObject &request, const char *name)
 {
     return request["headers"][QLatin1String(name)].toString().toStdString();
-}
-
-Credentials signIn(
-    TranslationAPI &api, const QString &phone, LocalServiceProcess &service = localService())
-{
-    service.control("POST", "balance", { { "phone", phone }, { "points", 1000 } });
-    TestSupport::runTask(api.sendCode("86", phone));
-    const QString code
-        = service.control("GET", "/control/sms-code?phone=" + phone)["code"].toString();
-    TestSupport::runTask(api.login("86", phone, code));
-    return api.credentials().value_or(Credentials {});
 }
 
 class TranslationAPITest : public ::testing::Test {

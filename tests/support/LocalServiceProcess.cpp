@@ -51,6 +51,8 @@ LocalServiceProcess::LocalServiceProcess(const QStringList &extraArguments)
             certsDir() + QStringLiteral("/server.pem"), QStringLiteral("--key"),
             certsDir() + QStringLiteral("/server.key") }
             + extraArguments);
+    static const QRegularExpression secretLine(
+        QRegularExpression::anchoredPattern(QStringLiteral("control secret: (\\S+)")));
     static const QRegularExpression line(QRegularExpression::anchoredPattern(
         QStringLiteral("listening on (https://127\\.0\\.0\\.1:([0-9]+))")));
     const QDeadlineTimer deadline(startLimitMs);
@@ -64,6 +66,8 @@ LocalServiceProcess::LocalServiceProcess(const QStringList &extraArguments)
             break;
         while (m_process->canReadLine()) {
             const QString text = QString::fromUtf8(m_process->readLine()).trimmed();
+            if (const QRegularExpressionMatch secret = secretLine.match(text); secret.hasMatch())
+                m_controlSecret = secret.captured(1).toUtf8();
             const QRegularExpressionMatch match = line.match(text);
             if (match.hasMatch()) {
                 m_origin = match.captured(1);
@@ -119,6 +123,7 @@ QJsonValue LocalServiceProcess::control(
     QNetworkRequest request(QUrl(m_origin + fullPath));
     request.setSslConfiguration(tlsConfiguration());
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    request.setRawHeader("X-Control-Secret", m_controlSecret);
     const QByteArray payload
         = method == "GET" ? QByteArray() : QJsonDocument(body).toJson(QJsonDocument::Compact);
     QNetworkReply *reply = m_network->sendCustomRequest(request, method, payload);

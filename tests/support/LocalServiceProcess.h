@@ -27,6 +27,8 @@ public:
 
     QString origin() const { return m_origin; } // "https://127.0.0.1:PORT"
     quint16 port() const { return m_port; }
+    // What the service printed at start; control() sends it in the "X-Control-Secret" header.
+    QByteArray controlSecret() const { return m_controlSecret; }
     static QString certsDir();
     QString caPath() const; // the CA that signed the service's certificate
     // TLS settings that trust the service's CA (for tests that talk to it directly).
@@ -52,6 +54,7 @@ private:
     std::unique_ptr<QNetworkAccessManager> m_network;
     QString m_origin;
     quint16 m_port = 0;
+    QByteArray m_controlSecret;
     QString m_failure;
     std::function<void(const QString &)> m_failureHandler;
 };

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace LocalService {
+
+// What one local client may cost the service. The service serves tests and the demo on a shared
+// machine, so a careless or hostile client must not stall it or grow it without bound.
+struct ConnectionLimits {
+    qint64 handshakeTimeoutMs = 10000; // TLS handshake
+    qint64 requestTimeoutMs = 10000; // from a request's first byte to its last
+    qint64 idleTimeoutMs = 60000; // a kept-alive connection without a request
+    qsizetype headerBytes = 16 * 1024; // request line and headers (431 beyond)
+    qsizetype bodyBytes = 1024 * 1024; // request body (413 beyond)
+    // Connections still in their TLS handshake; one more drops the oldest, so new clients are
+    // always accepted.
+    qsizetype handshakingConnections = 256;
+};
+
+} // namespace LocalService
