@@ -53,7 +53,7 @@ void ConnectionGuard::watchAfterServer()
 
 void ConnectionGuard::arrived()
 {
-    if (!m_socket || m_phase == Phase::upgraded)
+    if (!m_socket || !m_socket->isOpen() || m_phase == Phase::upgraded)
         return;
     const qint64 available = m_socket->bytesAvailable();
     const qint64 fresh = available - m_leftInBuffer;

@@ -162,6 +162,9 @@ quint16 ServiceServer::start(const QSslCertificate &certificate, const QSslKey &
     // Connections are accepted as they come and handed on once encrypted, so nothing waits in
     // the listener's own queue for long.
     listener->setMaxPendingConnections(1024);
+    // The kernel's queue of connections not yet accepted; at Qt's default of 50, a burst of
+    // clients is left half-open until the kernel retries.
+    listener->setListenBacklogSize(1024);
     if (!listener->listen(QHostAddress::LocalHost, port)) {
         delete listener;
         return 0;

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace TranslateCore {
@@ -21,12 +22,31 @@ public:
 
     QNetworkReply::NetworkError code() const noexcept { return m_code; }
     const QString &message() const noexcept { return m_message; }
+
+    // The live socket's close code (1000, 1009, 4000 ...) when the service closed it.
+    std::optional<int> closeCode() const noexcept { return m_closeCode; }
+    // The HTTP status of a refused socket handshake (403, 410 ...).
+    std::optional<int> handshakeStatus() const noexcept { return m_handshakeStatus; }
+    NetworkError withCloseCode(int code) const
+    {
+        NetworkError error = *this;
+        error.m_closeCode = code;
+        return error;
+    }
+    NetworkError withHandshakeStatus(int status) const
+    {
+        NetworkError error = *this;
+        error.m_handshakeStatus = status;
+        return error;
+    }
     const char *what() const noexcept override { return m_what.c_str(); }
 
 private:
     QNetworkReply::NetworkError m_code;
     QString m_message;
     std::string m_what;
+    std::optional<int> m_closeCode;
+    std::optional<int> m_handshakeStatus;
 };
 
 // Bytes that are not JSON at all, as the parser reported them.

@@ -5,6 +5,7 @@
 #include "TranslateCore/Contract/ServiceTLS.h"
 
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
@@ -71,6 +72,16 @@ QNetworkReply::NetworkError networkErrorFor(QAbstractSocket::SocketError error)
     return QNetworkReply::UnknownNetworkError;
 }
 
+// QWebSocket names the status of a refused opening handshake only in its error text
+// ("... Unhandled http status code: 403 (Forbidden).").
+std::optional<int> refusedHandshakeStatus(const QString &errorText)
+{
+    static const QRegularExpression pattern(QStringLiteral("http status code: ([1-5][0-9][0-9])"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(errorText);
+    return match.hasMatch() ? std::optional(match.captured(1).toInt()) : std::nullopt;
+}
+
 } // namespace
 
 struct LiveSocket::State {
@@ -83,6 +94,7 @@ struct LiveSocket::State {
     std::deque<OneShot<>> sendWaiters;
     std::exception_ptr failure; // why the connection ended; set once
     bool inboxEnded = false; // true once receive() may report `failure`
+    bool refused = false; // the service answered the opening handshake with an HTTP refusal
 
     void start(const QUrl &url);
     void deliver(SocketMessage message);
@@ -109,15 +121,23 @@ void LiveSocket::State::start(const QUrl &url)
         [this](const QByteArray &bytes) { deliver(SocketMessage::audio(bytes)); });
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), context,
         [this](QAbstractSocket::SocketError e) {
-            fail(networkError(networkErrorFor(e), socket->errorString()));
+            NetworkError error(networkErrorFor(e), socket->errorString());
+            if (const std::optional<int> status = refusedHandshakeStatus(socket->errorString())) {
+                error = error.withHandshakeStatus(*status);
+                // The connection was never upgraded: nothing more may be written onto it.
+                refused = true;
+            }
+            fail(std::make_exception_ptr(error));
         });
     QObject::connect(socket, &QWebSocket::disconnected, context, [this] {
-        fail(networkError(QNetworkReply::RemoteHostClosedError,
+        const int code = int(socket->closeCode());
+        fail(std::make_exception_ptr(NetworkError(QNetworkReply::RemoteHostClosedError,
             QStringLiteral("The connection was closed (code %1%2)")
-                .arg(int(socket->closeCode()))
+                .arg(code)
                 .arg(socket->closeReason().isEmpty()
                         ? QString()
-                        : QStringLiteral(": ") + socket->closeReason())));
+                        : QStringLiteral(": ") + socket->closeReason()))
+                                         .withCloseCode(code)));
     });
 
     // Redirects are not followed: a handshake answered with anything but 101 fails the connection.
@@ -214,7 +234,9 @@ void LiveSocket::State::release()
     // The socket lives on for its closing handshake, then frees itself.
     QObject::connect(closing, &QWebSocket::disconnected, closing, &QObject::deleteLater);
     QTimer::singleShot(closingGrace, closing, &QObject::deleteLater);
-    if (closing->state() == QAbstractSocket::UnconnectedState)
+    if (refused)
+        closing->abort();
+    if (refused || closing->state() == QAbstractSocket::UnconnectedState)
         closing->deleteLater();
     else
         closing->close(QWebSocketProtocol::CloseCodeNormal);

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QSslSocket>
+
 #include <chrono>
 
 using namespace TranslateCore;
@@ -140,6 +142,29 @@ TEST_F(LiveSocketTest, RefusesIncomingMessagesOverOneMebibyte)
     control("send", { { "binaryBytes", LiveSocket::maxIncomingMessageSize + 1 } });
     const NetworkError error = networkErrorOf(receiveOnce(*socket));
     EXPECT_TRUE(error.message().contains(QStringLiteral("1009"))) << error.what();
+    EXPECT_EQ(error.closeCode(), 1009);
+    EXPECT_EQ(error.handshakeStatus(), std::nullopt);
+}
+
+TEST_F(LiveSocketTest, MalformedUpgradeKeepsTheTicketAndAReusedTicketIsRefused)
+{
+    const QUrl address = url;
+    QSslSocket raw;
+    raw.setSslConfiguration(localService().tlsConfiguration());
+    raw.connectToHostEncrypted(QStringLiteral("127.0.0.1"), localService().port());
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return raw.isEncrypted(); }));
+    raw.write("GET " + address.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority)
+        + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n");
+    QByteArray answer;
+    TestSupport::spinUntil([&] { return (answer += raw.readAll()).contains("\r\n\r\n"); });
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 400 ")) << answer.toStdString();
+
+    auto first = std::make_shared<LiveSocket>(address);
+    receiveEvent(*first, QStringLiteral("session.ready"));
+    LiveSocket second(address);
+    const NetworkError refused = networkErrorOf(receiveOnce(second));
+    EXPECT_EQ(refused.handshakeStatus(), 403) << refused.what();
+    EXPECT_EQ(refused.closeCode(), std::nullopt);
 }
 
 TEST_F(LiveSocketTest, DeliversBufferedFramesBeforeTheDrop)
