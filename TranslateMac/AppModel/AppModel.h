@@ -294,6 +294,8 @@ private:
 
     // Account helpers (AppModelAccount.cpp).
     void applyPersistenceNotice();
+    // `loggedIn` follows the client, which drops the sign-in when a renewal is refused.
+    void syncSignIn();
     void resetAccount();
 
     // Collaborators.

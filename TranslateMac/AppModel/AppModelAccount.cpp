@@ -18,6 +18,11 @@ void AppModel::applyPersistenceNotice()
         setNotice(std::nullopt);
 }
 
+void AppModel::syncSignIn()
+{
+    assign(m_loggedIn, m_api->credentials().has_value(), &AppModel::loggedInChanged);
+}
+
 QCoro::Task<> AppModel::sendCode(QString country, QString phone)
 {
     if (m_accountBusy || (m_cooldownUntil && *m_cooldownUntil > m_clock.now()))
@@ -86,7 +91,7 @@ QCoro::Task<> AppModel::logout()
         co_return;
     if (failure)
         show(failure);
-    assign(m_loggedIn, m_api->credentials().has_value(), &AppModel::loggedInChanged);
+    syncSignIn();
     if (!m_loggedIn)
         resetAccount();
     assign(m_accountBusy, false, &AppModel::accountBusyChanged);
@@ -163,8 +168,7 @@ QCoro::Task<> AppModel::refreshAccount()
         co_return;
     if (failure) {
         show(failure);
-        // The client may have dropped the sign-in (a refused renewal).
-        assign(m_loggedIn, m_api->credentials().has_value(), &AppModel::loggedInChanged);
+        syncSignIn(); // the client may have dropped the sign-in (a refused renewal)
     }
     co_await refreshQuote();
     if (!self)

@@ -226,6 +226,9 @@ QCoro::Task<> AppModel::settle(qint64 id)
             if (!self)
                 co_return;
         } else if (m_sessionID == id) {
+            // A settlement refused because the client lost its sign-in must let the user sign
+            // in again to confirm it; a model still claiming to be signed in would hide the login.
+            syncSignIn();
             setState(ListeningState::pending);
             m_clockTask = {};
             setLevel(0);
