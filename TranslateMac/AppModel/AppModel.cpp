@@ -200,13 +200,16 @@ void AppModel::show(std::exception_ptr error)
     setError(errorText(error));
 }
 
-QCoro::Task<> AppModel::settled() const
+AppModel::Ending::Ending(AppModel *model) : m_model(model)
 {
-    // Each of these may hand over to the next (stop → settlement), so wait for all in order.
-    co_await m_recoveryTask.finished();
-    co_await m_endTask.finished();
-    co_await m_deadlineTask.finished();
-    co_await m_settlementTask.finished();
+    if (++m_model->m_endings == 1)
+        Q_EMIT m_model->changed();
+}
+
+AppModel::Ending::~Ending()
+{
+    if (m_model && --m_model->m_endings == 0)
+        Q_EMIT m_model->changed();
 }
 
 } // namespace TranslateMac

@@ -17,6 +17,7 @@
 #include <QCoroTask>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QUuid>
@@ -80,6 +81,9 @@ class AppModel : public QObject {
     Q_PROPERTY(bool canStart READ canStart NOTIFY changed)
     Q_PROPERTY(qint64 remaining READ remaining NOTIFY changed)
     Q_PROPERTY(std::optional<TranslateCore::TranslationRoute> route READ route NOTIFY changed)
+    // A stop, an end of session or a settlement (with the refresh that follows it) is running:
+    // the guarded quit waits for it.
+    Q_PROPERTY(bool settling READ settling NOTIFY changed)
 
 public:
     enum class LoginMethod { qr, phone };
@@ -146,6 +150,7 @@ public:
     bool canStart() const;
     qint64 remaining() const;
     std::optional<TranslateCore::TranslationRoute> route() const;
+    bool settling() const { return m_endings > 0; }
 
     // Owned collaborators.
     TranslateCore::TranslationAPI &api() const { return *m_api; }
@@ -179,10 +184,6 @@ public:
     QCoro::Task<> refreshAccount();
     // The root screen's first appearance: sources, then (when signed in) the account; once.
     QCoro::Task<> bootstrap();
-
-    // Completes when the stop sequence, recovery and settlement in flight have ended (for the
-    // guarded quit, which waits for the settlement before the process ends).
-    QCoro::Task<> settled() const;
 
 Q_SIGNALS:
     void loginMethodChanged();
@@ -246,6 +247,17 @@ private:
     }
     void applyToTranscript(const TranslateCore::ServerEvent &event);
     void show(std::exception_ptr error);
+    // Counts one ending flow for `settling` while it lives; harmless once the model is gone.
+    class Ending {
+    public:
+        explicit Ending(AppModel *model);
+        ~Ending();
+        Ending(const Ending &) = delete;
+        Ending &operator=(const Ending &) = delete;
+
+    private:
+        QPointer<AppModel> m_model;
+    };
     TranslateCore::CancellationToken lifetime() const { return m_lifetime.token(); }
     bool operationCurrent(const Generation &operation, ListeningState expected) const
     {
@@ -355,6 +367,7 @@ private:
     bool m_bootstrapped = false;
     bool m_creationInFlight = false;
     bool m_settlementInFlight = false;
+    int m_endings = 0;
 
     // Cancelled when the model goes away: requests and flows it started end with it.
     TranslateCore::CancellationSource m_lifetime;

@@ -76,6 +76,7 @@ void AppModel::stop()
 QCoro::Task<> AppModel::stopSequence(CancellationToken)
 {
     QPointer<AppModel> self(this);
+    const Ending ending(this);
     m_heartbeatTask.cancel();
     std::exception_ptr failure;
     try {
@@ -135,6 +136,7 @@ QCoro::Task<> AppModel::awaitServerFinish(CancellationToken token)
 QCoro::Task<> AppModel::finishFromServer()
 {
     QPointer<AppModel> self(this);
+    const Ending ending(this);
     m_operationGeneration = QUuid::createUuid();
     setState(ListeningState::completed);
     setSessionID(std::nullopt);
@@ -157,6 +159,7 @@ QCoro::Task<> AppModel::finishFromServer()
 QCoro::Task<> AppModel::failAndSettle()
 {
     QPointer<AppModel> self(this);
+    const Ending ending(this);
     m_operationGeneration = QUuid::createUuid();
     setState(ListeningState::failed);
     try {
@@ -207,6 +210,7 @@ QCoro::Task<> AppModel::reconcileFinish()
 QCoro::Task<> AppModel::settle(qint64 id)
 {
     QPointer<AppModel> self(this);
+    const Ending ending(this);
     if (m_sessionID == id) {
         setState(ListeningState::stopping);
         co_await closeConnection();

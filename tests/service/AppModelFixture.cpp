@@ -15,7 +15,7 @@ void AppModelScenario::SetUp()
     seams.copy = [](const QString &) {};
     seams.chooseSaveLocation = [](const QString &, TranscriptExport::Completion) {};
     model = std::make_unique<AppModel>(
-        std::make_unique<TranslationAPI>(), std::move(owned), nullptr, clock, seams);
+        std::make_unique<TranslationAPI>(), std::move(owned), socketFactory(), clock, seams);
 }
 
 void AppModelScenario::TearDown()
@@ -58,6 +58,9 @@ void AppModelScenario::play(double frequency, int count)
 {
     const QByteArray frame = TestSupport::pcmFrame(frequency);
     for (int i = 0; i < count; ++i) {
+        // A few frames per turn of the event loop, so the writer's 3 s backlog never fills.
+        if (i % 4 == 3)
+            TestSupport::spinUntil([] { return false; }, 1ms);
         PushResult pushed = capture->push(frame);
         while (pushed == PushResult::full) {
             TestSupport::spinUntil([] { return false; }, 2ms);

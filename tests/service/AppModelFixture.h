@@ -26,6 +26,8 @@ protected:
 
     void SetUp() override;
     void TearDown() override;
+    // The model's socket factory; the default talks to the service.
+    virtual TranslateMac::AppModel::SocketFactory socketFactory() { return nullptr; }
 
     LocalServiceProcess &service() { return localService(); }
 
@@ -44,8 +46,10 @@ protected:
     // Waits until the model has ended the session in `state` and refreshed what follows the end.
     bool settledIn(State state)
     {
-        return waitFor(
-            [&] { return model->state() == state && !model->sessionID() && !model->quoteBusy(); });
+        return waitFor([&] {
+            return model->state() == state && !model->sessionID() && !model->settling()
+                && !model->quoteBusy();
+        });
     }
     // After a stop: the stream was finished and the model waits for the server's end (virtual
     // time then holds the elapsed-time ticker and that deadline).

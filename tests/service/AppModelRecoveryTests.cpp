@@ -240,3 +240,27 @@ TEST_F(AppModelRecovery, BalanceRunningOutEndsAndSettlesTheSession)
     EXPECT_EQ(sessions().first()["status"], "BALANCE_EXHAUSTED");
     expectSettled(1);
 }
+
+TEST_F(AppModelRecovery, CaptionsTheSocketNeverDeliveredArriveWithTheSettlement)
+{
+    signIn();
+    startListening();
+    id = *model->sessionID();
+    play(1000, 15); // a segment still open when the connection breaks
+    ASSERT_TRUE(waitFor([&] { return !model->transcript().captions().isEmpty(); }));
+    EXPECT_FALSE(model->transcript().captions().first().complete());
+    service().fault(
+        ticketPath(), { { "httpStatus", 400 }, { "envelope", QJsonObject { { "code", 3013 } } } });
+    onSocket({ { "action", "drop" } });
+    ASSERT_TRUE(waitForState(State::reconnecting));
+    clock.advance(500ms);
+    ASSERT_TRUE(settledIn(State::completed));
+
+    const Caption caption = model->transcript().captions().first();
+    EXPECT_TRUE(caption.complete());
+    EXPECT_EQ(caption.source, "tone 1000 Hz, 1.5 s");
+    EXPECT_EQ(caption.target, "1000 赫兹音调，1.5 秒");
+    EXPECT_TRUE(model->transcript().finished());
+    EXPECT_EQ(model->transcript().ledgerCharged(), sessions().first()["chargedPoints"].toInteger());
+    expectSettled(1);
+}

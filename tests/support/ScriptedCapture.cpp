@@ -53,9 +53,12 @@ QCoro::Task<> ScriptedCapture::stop(bool flush)
         m_sink->close();
         m_sink.reset();
     }
+    if (stopGate) {
+        const OneShot<> gate = *stopGate;
+        co_await gate.wait();
+    }
     if (stopFailure)
         std::rethrow_exception(stopFailure);
-    co_return;
 }
 
 PushResult ScriptedCapture::push(const QByteArray &pcm)

@@ -28,6 +28,8 @@ public:
     std::optional<TranslateCore::OneShot<>> prepareGate;
     std::exception_ptr startFailure;
     std::exception_ptr stopFailure;
+    // When set, stop() waits for it after ending the stream.
+    std::optional<TranslateCore::OneShot<>> stopGate;
     // Delivered as the last packets when a stop flushes.
     QList<QByteArray> flushPackets;
 
