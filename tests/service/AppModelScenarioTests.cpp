@@ -308,3 +308,30 @@ TEST_F(AppModelScenario, ServiceRefusesASecondRunningSessionOfTheSameAccount)
     ASSERT_TRUE(settledIn(State::completed));
     expectSettled(1);
 }
+
+TEST_F(AppModelScenario, HostileCreatedBalanceSaturatesInsteadOfOverflowing)
+{
+    signIn();
+    const qint64 id = 777777;
+    const QJsonObject created { { "sessionId", id },
+        { "wsUrl",
+            QStringLiteral("wss://127.0.0.1:%1/api/ws/v1/translation/%2?ticket=t")
+                .arg(service().port())
+                .arg(id) },
+        { "wsTicket", "t" }, { "availablePoints", std::numeric_limits<qint64>::max() },
+        { "reservedPoints", 10 },
+        { "inputAudio",
+            QJsonObject {
+                { "encoding", "PCM_S16LE" }, { "sampleRate", 16000 }, { "channels", 1 } } } };
+    service().fault("v1/translation/sessions",
+        { { "envelope", QJsonObject { { "code", 0 }, { "data", created } } } });
+    QList<qint64> balances;
+    QObject::connect(model.get(), &AppModel::transcriptChanged, model.get(),
+        [&] { balances.append(model->transcript().remaining()); });
+    beginStart();
+    ASSERT_TRUE(waitFor([&] { return started->done; }));
+    EXPECT_TRUE(balances.contains(std::numeric_limits<qint64>::max()));
+    // The service never heard of that session: it cannot be confirmed, and it stays held.
+    EXPECT_EQ(model->state(), State::pending);
+    EXPECT_EQ(model->sessionID(), id);
+}
