@@ -34,6 +34,15 @@ protected:
             { { "type", "translation.final" }, { "segmentSeq", seq }, { "text", target } });
     }
 
+    void TearDown() override
+    {
+        // A socket ends its reader when it goes, as a real one does.
+        for (const auto &socket : std::as_const(sockets))
+            socket->breakWith(std::make_exception_ptr(
+                NetworkError(QNetworkReply::RemoteHostClosedError, "test over")));
+        AppModelScenario::TearDown();
+    }
+
     QList<std::shared_ptr<TestSupport::ScriptedSocketConnection>> sockets;
 };
 
