@@ -37,6 +37,8 @@ Reply ServiceServer::dispatchControl(const Request &request)
             return Reply::json(QJsonObject { { "requests", toArray(m_state.requests) } });
         if (action == QLatin1String("socket/received"))
             return receivedFrames();
+        if (action == QLatin1String("sessions"))
+            return sessionsReadBack();
         if (action == QLatin1String("sms-code")) {
             const QString phone = request.query.queryItemValue("phone", QUrl::FullyDecoded);
             const auto sent = m_state.smsCodes.constFind(phone);
@@ -89,6 +91,10 @@ Reply ServiceServer::dispatchControl(const Request &request)
     }
     if (action == QLatin1String("socket"))
         return controlSocket(body);
+    if (action == QLatin1String("session-limit") && body.value("oneSessionPerAccount").isBool()) {
+        m_state.oneSessionPerAccount = body.value("oneSessionPerAccount").toBool();
+        return done();
+    }
     return failure(QStringLiteral("unknown control"), 404);
 }
 
@@ -173,6 +179,17 @@ Reply ServiceServer::receivedFrames() const
     return Reply::json(QJsonObject { { "frames", toArray(m_state.frames) },
         { "audioBytes", m_state.receivedAudioBytes },
         { "errors", toArray(m_state.socketErrors) } });
+}
+
+Reply ServiceServer::sessionsReadBack() const
+{
+    QJsonArray sessions;
+    for (const auto &[id, session] : m_state.sessions) {
+        sessions.append(QJsonObject { { "sessionId", id }, { "phone", session.phone },
+            { "settled", session.settled }, { "status", session.settledStatus },
+            { "chargedPoints", session.chargedPoints }, { "audioBytes", session.audioBytes } });
+    }
+    return Reply::json(QJsonObject { { "sessions", sessions } });
 }
 
 void ServiceServer::reset()

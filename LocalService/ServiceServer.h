@@ -112,6 +112,7 @@ private:
     Reply controlSocket(const QJsonObject &body);
     Reply controlFault(const QJsonObject &body);
     Reply receivedFrames() const;
+    Reply sessionsReadBack() const;
     void reset();
 
     ServiceOptions m_options;

@@ -149,6 +149,8 @@ struct ServiceState {
     std::optional<QJsonObject> updatePolicy;
     QString finishStatus;
     SocketSettings socket;
+    // An account may run one unsettled session at a time (3011 for another).
+    bool oneSessionPerAccount = true;
     qint64 nextSessionId = 1;
 
     Record requests;

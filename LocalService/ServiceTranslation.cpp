@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
+
 namespace LocalService {
 
 namespace {
@@ -27,19 +29,19 @@ const std::vector<RouteInfo> &routeCatalog()
         };
         const QJsonValue none = QJsonValue::Undefined;
         return std::vector<RouteInfo> {
-            { route("en-zh", QStringLiteral("English → 中文"), "en", "zh-CN", none), 10 },
-            { route("zh-en", QStringLiteral("中文 → English"), "zh-CN", "en",
+            { route("EN_ZH", QStringLiteral("English → 中文"), "en", "zh-CN", none), 10 },
+            { route("ZH_EN", QStringLiteral("中文 → English"), "zh-CN", "en",
                   QJsonArray { "TEXT_ONLY", "TEXT_AND_SPEECH" }),
                 10 },
-            { route("ja-zh", QStringLiteral("日本語 → 中文"), "ja", "zh-CN",
+            { route("JA_ZH", QStringLiteral("日本語 → 中文"), "ja", "zh-CN",
                   QJsonArray { "TEXT_ONLY" }),
                 12 },
-            { route("yue-zh", QStringLiteral("粤语 → 中文"), "yue", "zh-CN", none), 10 },
-            { route("zh-ar", QStringLiteral("中文 → العربية"), "zh-CN", "ar-EG",
+            { route("YUE_ZH", QStringLiteral("粤语 → 中文"), "yue", "zh-CN", none), 10 },
+            { route("ZH_AR", QStringLiteral("中文 → العربية"), "zh-CN", "ar-EG",
                   QJsonArray { "TEXT_ONLY" }),
                 15 },
             // Offered to speech clients only; a text client leaves it out.
-            { route("ko-zh", QStringLiteral("한국어 → 中文"), "ko", "zh-CN",
+            { route("KO_ZH", QStringLiteral("한국어 → 中文"), "ko", "zh-CN",
                   QJsonArray { "TEXT_AND_SPEECH" }),
                 10 },
         };
@@ -128,6 +130,11 @@ Reply ServiceServer::createSession(
         || TranslateCore::integer(audio.value("channels")) != 1
         || !body.value("historyEnabled").isBool())
         return rejected(4002);
+    if (m_state.oneSessionPerAccount
+        && std::any_of(m_state.sessions.begin(), m_state.sessions.end(), [&](const auto &entry) {
+               return entry.second.phone == user.phone && !entry.second.settled;
+           }))
+        return rejected(3011);
     if (user.points < minimumStartPoints)
         return rejected(3010);
 

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QString>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -37,6 +38,21 @@ inline bool spinUntil(const std::function<bool()> &done, std::chrono::millisecon
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+// Like spinUntil, but sleeping while nothing happens (looking at `done` at least every 20 ms), so
+// that waiting costs no CPU time: for measuring the CPU time of what runs meanwhile.
+inline bool sleepUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    const QDeadlineTimer deadline(limit);
+    QTimer tick;
+    tick.start(20);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

@@ -47,6 +47,9 @@ public:
     explicit ServiceAccount(LocalServiceProcess &service) : m_service(service)
     {
         m_network.setProxy(QNetworkProxy::NoProxy);
+        // Every measured round opens a session of its own and leaves it running.
+        m_service.control("POST", QStringLiteral("/control/session-limit"),
+            { { "oneSessionPerAccount", false } });
         signIn();
     }
 

@@ -5,6 +5,8 @@
 
 #include "TranslateCore/Async/Clock.h"
 
+#include "PacedPlayer.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -24,9 +26,6 @@ using namespace TranslateMac;
 using namespace std::chrono_literals;
 
 namespace {
-
-constexpr int rate = 48000;
-constexpr int channels = 2;
 
 void spin(const std::function<bool()> &until, std::chrono::milliseconds timeout);
 
@@ -115,72 +114,6 @@ void spin(const std::function<bool()> &until, std::chrono::milliseconds timeout)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
-// A player fed by this process in real time, so the moment a click enters it is known.
-class PacedPlayer {
-public:
-    PacedPlayer()
-    {
-        m_process.start(QStringLiteral("pacat"),
-            { QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
-                QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
-                QStringLiteral("--latency-msec=10"),
-                QStringLiteral("--property=application.name=Quorvel click") });
-        m_process.waitForStarted(3000);
-        m_clock.start();
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { feed(); });
-        m_timer.start(5);
-    }
-    ~PacedPlayer()
-    {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    void setTone(bool on) { m_tone = on; }
-    // The click starts with the next write.
-    void click() { m_clickFrames = rate / 20; }
-    // When the click was written, in nanoseconds on `clock`.
-    std::optional<qint64> clickWrittenAt(const QElapsedTimer &clock)
-    {
-        if (!m_clickWritten)
-            return std::nullopt;
-        return *m_clickWritten - m_clock.nsecsElapsed() + clock.nsecsElapsed();
-    }
-    void rearm() { m_clickWritten.reset(); }
-
-private:
-    void feed()
-    {
-        // Keep 20 ms ahead of real time: the player never starves and never queues more.
-        const qint64 target = (m_clock.nsecsElapsed() / 1000 + 20000) * rate / 1000000;
-        std::vector<qint16> samples;
-        for (; m_written < target; ++m_written) {
-            double v = 0;
-            if (m_tone)
-                v = 0.3 * std::sin(2 * std::numbers::pi * 1000 * double(m_written) / rate);
-            if (m_clickFrames > 0) {
-                if (!m_clickWritten)
-                    m_clickWritten = m_clock.nsecsElapsed();
-                v = 0.5 * std::sin(2 * std::numbers::pi * 1000 * double(m_written) / rate);
-                --m_clickFrames;
-            }
-            for (int c = 0; c < channels; ++c)
-                samples.push_back(qint16(v * 32767));
-        }
-        if (!samples.empty())
-            m_process.write(
-                reinterpret_cast<const char *>(samples.data()), qint64(samples.size() * 2));
-    }
-
-    QProcess m_process;
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_written = 0;
-    bool m_tone = true;
-    int m_clickFrames = 0;
-    std::optional<qint64> m_clickWritten;
-};
-
 bool stackAvailable(benchmark::State &state)
 {
     if (!TapAudioCapture::isAvailable()) {
@@ -195,19 +128,7 @@ void BM_TapCaptureCpu(benchmark::State &state)
 {
     if (!stackAvailable(state))
         return;
-    // An external player, so that only the capture's work is counted here.
-    QProcess tone, player;
-    tone.setStandardOutputProcess(&player);
-    player.start(QStringLiteral("pacat"),
-        { QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
-            QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
-            QStringLiteral("--latency-msec=20") });
-    tone.start(QStringLiteral("sox"),
-        QStringLiteral("-q -n -t raw -r 48000 -e floating-point -b 32 -c 2 - "
-                       "synth 3600 sine 1000 vol 0.5")
-            .split(QLatin1Char(' ')));
-    player.waitForStarted(3000);
-    tone.waitForStarted(3000);
+    const Bench::ExternalTone tone; // only the capture's work is counted here
     TapAudioCapture capture(TranslateCore::SystemClock::shared());
     double cpuMs = 0, audioSeconds = 0;
     for (auto _ : state) {
@@ -228,10 +149,6 @@ void BM_TapCaptureCpu(benchmark::State &state)
         runVoid(capture.stop(false), 5s);
         spin([&] { return listening->reader.isReady(); }, 2s);
     }
-    for (QProcess *process : { &tone, &player }) {
-        process->kill();
-        process->waitForFinished(3000);
-    }
     state.counters["cpu_ms_per_audio_s"] = audioSeconds > 0 ? cpuMs / audioSeconds : 0;
     state.counters["audio_s"] = audioSeconds;
 }
@@ -240,7 +157,7 @@ void BM_TapClickToPacket(benchmark::State &state)
 {
     if (!stackAvailable(state))
         return;
-    PacedPlayer player;
+    Bench::PacedPlayer player;
     TapAudioCapture capture(TranslateCore::SystemClock::shared());
     std::vector<double> latencies;
     for (auto _ : state) {

@@ -102,7 +102,7 @@ TEST_F(TranslationAPITest, MissingDataSatisfiesOnlyOperationsWithoutResult)
 TEST_F(TranslationAPITest, SendsTheWireFormatTheServiceExpects)
 {
     const Credentials credentials = signIn(api, "13800000001");
-    EXPECT_EQ(outcome(api.create("en-zh", true, "key-1")), "ok");
+    EXPECT_EQ(outcome(api.create("EN_ZH", true, "key-1")), "ok");
     EXPECT_EQ(outcome(api.checkAppUpdate({ "1.0.0", 7 })), "ok");
 
     const QJsonObject create = service.requestsTo("v1/translation/sessions").value(0);
@@ -111,7 +111,7 @@ TEST_F(TranslationAPITest, SendsTheWireFormatTheServiceExpects)
     EXPECT_EQ(header(create, "idempotency-key"), "key-1");
     EXPECT_EQ(header(create, "content-type"), "application/json");
     EXPECT_EQ(QJsonDocument::fromJson(create["body"].toString().toUtf8()).object(),
-        QJsonDocument::fromJson(R"({"routeCode":"en-zh","outputMode":"TEXT_ONLY",
+        QJsonDocument::fromJson(R"({"routeCode":"EN_ZH","outputMode":"TEXT_ONLY",
             "historyEnabled":true,"clientType":"H5","clientVersion":"macOS-1.0.0",
             "audio":{"encoding":"PCM_S16LE","sampleRate":16000,"channels":1}})")
             .object());
@@ -141,7 +141,7 @@ TEST_F(TranslationAPITest, ConcurrentUnauthorizedRequestsShareOneRenewalThatLogo
     api.setSaveCredentials([&](const std::optional<Credentials> &c) { saved.append(c); });
     service.control("POST", "expire-access-tokens");
 
-    const auto created = start(api.create("en-zh", false, "key-2"));
+    const auto created = start(api.create("EN_ZH", false, "key-2"));
     const auto wallet = start(api.wallet());
     EXPECT_EQ(finished(created), "ok");
     EXPECT_THAT(finished(wallet), ::testing::MatchesRegex("[0-9]+"));
@@ -285,7 +285,7 @@ TEST_F(TranslationAPITest, UnusableCreatedSessionNamesItsId)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.body.toStdString());
         service.fault("v1/translation/sessions", { { "rawBody", c.body } });
-        EXPECT_EQ(outcome(api.create("en-zh", false, "k")), c.expected);
+        EXPECT_EQ(outcome(api.create("EN_ZH", false, "k")), c.expected);
     }
 }
 

@@ -1,0 +1,215 @@
+#include "AppModel.h"
+
+#include "TranslateMac/Account/QRLoginModel.h"
+#include "TranslateMac/Account/SessionSQLiteStore.h"
+#include "TranslateMac/Capture/AudioCaptureFactory.h"
+#include "TranslateMac/Capture/CaptureAccess.h"
+#include "TranslateMac/Capture/TapAudioFailure.h"
+#include "TranslateMac/Update/AppUpdateModel.h"
+
+#include "TranslateCore/API/TranslationAPI.h"
+#include "TranslateCore/Contract/PlatformErrors.h"
+#include "TranslateCore/Contract/TranslationFailure.h"
+#include "TranslateCore/Socket/LiveSocket.h"
+#include "TranslateCore/Socket/OrderedSocketWriter.h"
+#include "TranslateCore/Subtitles/ServerEvent.h"
+
+#include <filesystem>
+
+using namespace TranslateCore;
+
+namespace TranslateMac {
+
+const QString AppModel::preferredRouteCode = QStringLiteral("EN_ZH");
+
+QString AppModel::rawValue(LoginMethod method)
+{
+    return method == LoginMethod::qr ? QStringLiteral("扫码登录") : QStringLiteral("验证码登录");
+}
+
+std::optional<AppModel::LoginMethod> AppModel::loginMethodFromRawValue(const QString &text)
+{
+    for (LoginMethod method : allLoginMethods) {
+        if (rawValue(method) == text)
+            return method;
+    }
+    return std::nullopt;
+}
+
+AppModel::AppModel(QObject *parent) : QObject(parent), m_clock(SystemClock::shared())
+{
+    SessionCredentialStore &store = SessionSQLite::store();
+    std::optional<Credentials> credentials;
+    bool restoreFailed = false;
+    try {
+        if (!store.preferences().restorationDisabled())
+            credentials = store.load();
+    } catch (...) {
+        credentials.reset();
+        restoreFailed = true;
+    }
+    m_api = std::make_unique<TranslationAPI>(credentials);
+    m_api->setSaveCredentials(
+        [](const std::optional<Credentials> &changed) { SessionSQLite::store().save(changed); });
+    m_capture = AudioCaptureFactory::make(m_clock);
+    m_socketFactory = [](const QUrl &url) { return std::make_shared<LiveSocket>(url); };
+    m_transcriptExport = TranscriptExport::desktop();
+    initialise(restoreFailed);
+}
+
+AppModel::AppModel(std::unique_ptr<TranslationAPI> api, std::unique_ptr<AudioCapturing> capture,
+    SocketFactory socketFactory, Clock &clock, TranscriptExport transcriptExport, QObject *parent)
+    : QObject(parent), m_api(std::move(api)), m_capture(std::move(capture)),
+      m_socketFactory(std::move(socketFactory)), m_clock(clock),
+      m_transcriptExport(std::move(transcriptExport))
+{
+    if (!m_socketFactory)
+        m_socketFactory = [](const QUrl &url) { return std::make_shared<LiveSocket>(url); };
+    const TranscriptExport desktop = TranscriptExport::desktop();
+    if (!m_transcriptExport.copy)
+        m_transcriptExport.copy = desktop.copy;
+    if (!m_transcriptExport.chooseSaveLocation)
+        m_transcriptExport.chooseSaveLocation = desktop.chooseSaveLocation;
+    initialise(false);
+}
+
+void AppModel::initialise(bool restoreFailed)
+{
+    m_nickname = QStringLiteral("尚未登录");
+    m_lastPong = m_clock.now();
+    m_qrLogin = std::make_unique<QRLoginModel>(QRLoginModel::Service::from(*m_api), m_clock);
+    AppUpdateModel::Dependencies updates;
+    updates.now = [clock = &m_clock] { return clock->now(); };
+    m_appUpdates = std::make_unique<AppUpdateModel>(std::move(updates));
+    // A demanded update blocks starting.
+    QObject::connect(m_appUpdates.get(), &AppUpdateModel::resultChanged, this, &AppModel::changed);
+    m_loggedIn = m_api->credentials().has_value();
+    m_permission = m_capture->hasPermission();
+    if (restoreFailed)
+        m_notice = QStringLiteral("暂时无法读取本机登录状态，请重新登录。");
+}
+
+AppModel::~AppModel()
+{
+    m_lifetime.cancel();
+}
+
+void AppModel::setLoginMethod(LoginMethod method)
+{
+    assign(m_loginMethod, method, &AppModel::loginMethodChanged);
+}
+
+void AppModel::setSelectedRoute(const QString &code)
+{
+    assign(m_selectedRoute, code, &AppModel::selectedRouteChanged);
+}
+
+void AppModel::setSelectedSource(const AudioSource &source)
+{
+    assign(m_selectedSource, source, &AppModel::selectedSourceChanged);
+}
+
+void AppModel::setHistory(bool history)
+{
+    assign(m_history, history, &AppModel::historyChanged);
+}
+
+void AppModel::setOverlayVisible(bool visible)
+{
+    assign(m_overlayVisible, visible, &AppModel::overlayVisibleChanged);
+}
+
+void AppModel::setTranscript(Transcript transcript)
+{
+    assign(m_transcript, std::move(transcript), &AppModel::transcriptChanged);
+}
+
+void AppModel::applyToTranscript(const ServerEvent &event)
+{
+    // Applied to a copy so that observers see one change; a refused event that the transcript
+    // keeps applied (queueFull) is published before it fails.
+    Transcript next = m_transcript;
+    try {
+        next.apply(event);
+    } catch (...) {
+        setTranscript(std::move(next));
+        throw;
+    }
+    setTranscript(std::move(next));
+}
+
+bool AppModel::ownsSession() const
+{
+    return m_sessionID.has_value() || m_state == ListeningState::preparing
+        || m_state == ListeningState::connecting || m_state == ListeningState::reconnecting
+        || m_state == ListeningState::stopping;
+}
+
+bool AppModel::canStart() const
+{
+    if (m_appUpdates->result() && m_appUpdates->result()->forceUpdate)
+        return false;
+    return m_loggedIn && (m_permission || m_capture->authorizesOnStart()) && !m_sourceCheckFailure
+        && !m_sourcesRefreshing && !ownsSession() && !m_accountBusy && !m_quoteBusy && m_quote
+        && m_quote->canStart && route();
+}
+
+qint64 AppModel::remaining() const
+{
+    return m_startTime ? m_transcript.remaining() : m_wallet;
+}
+
+std::optional<TranslationRoute> AppModel::route() const
+{
+    for (const TranslationRoute &candidate : m_routes) {
+        if (candidate.code == m_selectedRoute)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+QString AppModel::errorText(std::exception_ptr error)
+{
+    const auto generic = [](qint64 code) {
+        return QStringLiteral("操作未能完成，请重试（") + QString::number(code)
+            + QStringLiteral("）。");
+    };
+    try {
+        std::rethrow_exception(error);
+    } catch (const TranslationFailure &failure) {
+        return failure.errorDescription();
+    } catch (const NetworkError &) {
+        return NetworkError::userMessage();
+    } catch (const TapAudioFailure &failure) {
+        return generic(failure.status());
+    } catch (const SoundServerAccessError &failure) {
+        return generic(failure.code());
+    } catch (const SessionStorageFailure &failure) {
+        return generic(failure.resultCode());
+    } catch (const JsonParseError &failure) {
+        return generic(failure.error().error);
+    } catch (const std::filesystem::filesystem_error &failure) {
+        return generic(failure.code().value());
+    } catch (...) {
+        return generic(-1);
+    }
+}
+
+void AppModel::show(std::exception_ptr error)
+{
+    setError(errorText(error));
+}
+
+AppModel::Ending::Ending(AppModel *model) : m_model(model)
+{
+    if (++m_model->m_endings == 1)
+        Q_EMIT m_model->changed();
+}
+
+AppModel::Ending::~Ending()
+{
+    if (m_model && --m_model->m_endings == 0)
+        Q_EMIT m_model->changed();
+}
+
+} // namespace TranslateMac

@@ -1,0 +1,376 @@
+#pragma once
+
+#include "TranslateMac/AppModel/ListeningState.h"
+#include "TranslateMac/AppModel/TranscriptExport.h"
+#include "TranslateMac/Capture/AudioCapturing.h"
+#include "TranslateMac/Capture/AudioSource.h"
+
+#include "TranslateCore/Async/Clock.h"
+#include "TranslateCore/Async/OneShot.h"
+#include "TranslateCore/Async/TaskHandle.h"
+#include "TranslateCore/Contract/Instant.h"
+#include "TranslateCore/Contract/Quote.h"
+#include "TranslateCore/Contract/TranslationRoute.h"
+#include "TranslateCore/Socket/SocketConnection.h"
+#include "TranslateCore/Subtitles/Transcript.h"
+
+#include <QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <array>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace TranslateCore {
+class OrderedSocketWriter;
+class TranslationAPI;
+struct ServerEvent;
+} // namespace TranslateCore
+
+namespace TranslateMac {
+
+class AppUpdateModel;
+class QRLoginModel;
+
+// The application's one observable object: the signed-in account, the chosen direction and
+// source, and the whole life of a translation session (preparation, creation, streaming,
+// recovery, stop and settlement). Every server session it creates stays its responsibility until
+// the service confirms the end. Lives on the main thread; every flow re-checks its generation and
+// the expected state after each suspension instead of locking.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(
+        LoginMethod loginMethod READ loginMethod WRITE setLoginMethod NOTIFY loginMethodChanged)
+    Q_PROPERTY(TranslateMac::ListeningState state READ state NOTIFY stateChanged)
+    Q_PROPERTY(bool loggedIn READ loggedIn NOTIFY loggedInChanged)
+    Q_PROPERTY(bool accountBusy READ accountBusy NOTIFY accountBusyChanged)
+    Q_PROPERTY(QString nickname READ nickname NOTIFY nicknameChanged)
+    Q_PROPERTY(qint64 wallet READ wallet NOTIFY walletChanged)
+    Q_PROPERTY(QList<TranslateCore::TranslationRoute> routes READ routes NOTIFY routesChanged)
+    Q_PROPERTY(
+        QString selectedRoute READ selectedRoute WRITE setSelectedRoute NOTIFY selectedRouteChanged)
+    Q_PROPERTY(std::optional<TranslateCore::Quote> quote READ quote NOTIFY quoteChanged)
+    Q_PROPERTY(bool quoteBusy READ quoteBusy NOTIFY quoteBusyChanged)
+    Q_PROPERTY(QList<TranslateMac::AudioSource> sources READ sources NOTIFY sourcesChanged)
+    Q_PROPERTY(TranslateMac::AudioSource selectedSource READ selectedSource WRITE setSelectedSource
+            NOTIFY selectedSourceChanged)
+    Q_PROPERTY(bool permission READ permission NOTIFY permissionChanged)
+    Q_PROPERTY(bool sourcesRefreshing READ sourcesRefreshing NOTIFY sourcesRefreshingChanged)
+    Q_PROPERTY(std::optional<QString> sourceCheckFailure READ sourceCheckFailure NOTIFY
+            sourceCheckFailureChanged)
+    Q_PROPERTY(bool history READ history WRITE setHistory NOTIFY historyChanged)
+    Q_PROPERTY(TranslateCore::Transcript transcript READ transcript NOTIFY transcriptChanged)
+    Q_PROPERTY(float level READ level NOTIFY levelChanged)
+    Q_PROPERTY(qint64 elapsed READ elapsed NOTIFY elapsedChanged)
+    Q_PROPERTY(std::optional<QString> error READ error NOTIFY errorChanged)
+    Q_PROPERTY(std::optional<QString> notice READ notice NOTIFY noticeChanged)
+    Q_PROPERTY(std::optional<TranslateCore::Instant> cooldownUntil READ cooldownUntil NOTIFY
+            cooldownUntilChanged)
+    Q_PROPERTY(bool overlayVisible READ overlayVisible WRITE setOverlayVisible NOTIFY
+            overlayVisibleChanged)
+    Q_PROPERTY(std::optional<qint64> sessionID READ sessionID NOTIFY sessionIDChanged)
+    // Derived values; `changed` announces every change of the fields they are computed from.
+    Q_PROPERTY(bool ownsSession READ ownsSession NOTIFY changed)
+    Q_PROPERTY(bool canStart READ canStart NOTIFY changed)
+    Q_PROPERTY(qint64 remaining READ remaining NOTIFY changed)
+    Q_PROPERTY(std::optional<TranslateCore::TranslationRoute> route READ route NOTIFY changed)
+    // A stop, an end of session or a settlement (with the refresh that follows it) is running:
+    // the guarded quit waits for it.
+    Q_PROPERTY(bool settling READ settling NOTIFY changed)
+
+public:
+    enum class LoginMethod { qr, phone };
+    Q_ENUM(LoginMethod)
+    static constexpr std::array<LoginMethod, 2> allLoginMethods { LoginMethod::qr,
+        LoginMethod::phone };
+    // The segment titles of the login screen's method picker.
+    static QString rawValue(LoginMethod method);
+    static std::optional<LoginMethod> loginMethodFromRawValue(const QString &rawValue);
+
+    using SocketFactory
+        = std::function<std::shared_ptr<TranslateCore::SocketConnection>(const QUrl &)>;
+
+    static constexpr std::chrono::seconds readyDeadline { 15 };
+    static constexpr std::chrono::seconds finishDeadline { 12 };
+    static constexpr std::chrono::seconds smsCooldown { 60 };
+    static constexpr int recoveryAttempts = 3;
+    static const QString preferredRouteCode;
+
+    // The application's model: restores the sign-in from the credential store (unless
+    // restoration is disabled), talks to the service's own endpoint, captures with the backend
+    // this machine offers, and copies and saves through the desktop's clipboard and save dialog.
+    explicit AppModel(QObject *parent = nullptr);
+    // A model on the given parts; the transcript seams default to the desktop's own.
+    AppModel(std::unique_ptr<TranslateCore::TranslationAPI> api,
+        std::unique_ptr<AudioCapturing> capture, SocketFactory socketFactory,
+        TranslateCore::Clock &clock = TranslateCore::SystemClock::shared(),
+        TranscriptExport transcriptExport = {}, QObject *parent = nullptr);
+    ~AppModel() override;
+
+    // Published state.
+    LoginMethod loginMethod() const { return m_loginMethod; }
+    void setLoginMethod(LoginMethod method);
+    ListeningState state() const { return m_state; }
+    bool loggedIn() const { return m_loggedIn; }
+    bool accountBusy() const { return m_accountBusy; }
+    const QString &nickname() const { return m_nickname; }
+    qint64 wallet() const { return m_wallet; }
+    const QList<TranslateCore::TranslationRoute> &routes() const { return m_routes; }
+    const QString &selectedRoute() const { return m_selectedRoute; }
+    void setSelectedRoute(const QString &code);
+    const std::optional<TranslateCore::Quote> &quote() const { return m_quote; }
+    bool quoteBusy() const { return m_quoteBusy; }
+    const QList<AudioSource> &sources() const { return m_sources; }
+    const AudioSource &selectedSource() const { return m_selectedSource; }
+    void setSelectedSource(const AudioSource &source);
+    bool permission() const { return m_permission; }
+    bool sourcesRefreshing() const { return m_sourcesRefreshing; }
+    const std::optional<QString> &sourceCheckFailure() const { return m_sourceCheckFailure; }
+    bool history() const { return m_history; }
+    void setHistory(bool history);
+    const TranslateCore::Transcript &transcript() const { return m_transcript; }
+    float level() const { return m_level; }
+    qint64 elapsed() const { return m_elapsed; }
+    const std::optional<QString> &error() const { return m_error; }
+    const std::optional<QString> &notice() const { return m_notice; }
+    const std::optional<TranslateCore::Instant> &cooldownUntil() const { return m_cooldownUntil; }
+    bool overlayVisible() const { return m_overlayVisible; }
+    void setOverlayVisible(bool visible);
+    const std::optional<qint64> &sessionID() const { return m_sessionID; }
+
+    // Derived values.
+    bool ownsSession() const;
+    bool canStart() const;
+    qint64 remaining() const;
+    std::optional<TranslateCore::TranslationRoute> route() const;
+    bool settling() const { return m_endings > 0; }
+
+    // Owned collaborators.
+    TranslateCore::TranslationAPI &api() const { return *m_api; }
+    AudioCapturing &capture() const { return *m_capture; }
+    QRLoginModel &qrLogin() const { return *m_qrLogin; }
+    AppUpdateModel &appUpdates() const { return *m_appUpdates; }
+
+    // The text shown for an error: the service's own message, the network text, or the generic
+    // text with the error's code.
+    static QString errorText(std::exception_ptr error);
+
+    // A translation (the start flow never fails to its caller).
+    QCoro::Task<> start();
+    // Starts the stop sequence and returns; the session is then finished and settled.
+    void stop();
+    // Settles the held session over HTTP; the confirm-settlement action. Single-flight.
+    QCoro::Task<> reconcileFinish();
+
+    // Routes, quote, sources and transcript export.
+    QCoro::Task<> refreshQuote();
+    QCoro::Task<> refreshSources();
+    void swapDirection();
+    void copyTranscript();
+    void exportTranscript();
+
+    // Account.
+    QCoro::Task<> sendCode(QString country, QString phone);
+    QCoro::Task<> login(QString country, QString phone, QString code);
+    QCoro::Task<> logout();
+    QCoro::Task<> runQRLogin();
+    QCoro::Task<> refreshAccount();
+    // The root screen's first appearance: sources, then (when signed in) the account; once.
+    QCoro::Task<> bootstrap();
+
+Q_SIGNALS:
+    void loginMethodChanged();
+    void stateChanged();
+    void loggedInChanged();
+    void accountBusyChanged();
+    void nicknameChanged();
+    void walletChanged();
+    void routesChanged();
+    void selectedRouteChanged();
+    void quoteChanged();
+    void quoteBusyChanged();
+    void sourcesChanged();
+    void selectedSourceChanged();
+    void permissionChanged();
+    void sourcesRefreshingChanged();
+    void sourceCheckFailureChanged();
+    void historyChanged();
+    void transcriptChanged();
+    void levelChanged();
+    void elapsedChanged();
+    void errorChanged();
+    void noticeChanged();
+    void cooldownUntilChanged();
+    void overlayVisibleChanged();
+    void sessionIDChanged();
+    // Any published value changed.
+    void changed();
+
+private:
+    using Generation = QUuid;
+    using Writer = std::shared_ptr<TranslateCore::OrderedSocketWriter>;
+
+    void initialise(bool restoreFailed);
+
+    // Assigns a published field and announces the change when the value differs.
+    template <typename T, typename U> void assign(T &field, U &&value, void (AppModel::*signal)())
+    {
+        if (field == value)
+            return;
+        field = std::forward<U>(value);
+        Q_EMIT(this->*signal)();
+        Q_EMIT changed();
+    }
+    void setState(ListeningState state) { assign(m_state, state, &AppModel::stateChanged); }
+    void setError(std::optional<QString> text) { assign(m_error, text, &AppModel::errorChanged); }
+    void setNotice(std::optional<QString> text)
+    {
+        assign(m_notice, text, &AppModel::noticeChanged);
+    }
+    void setLevel(float level) { assign(m_level, level, &AppModel::levelChanged); }
+    void setSessionID(std::optional<qint64> id)
+    {
+        assign(m_sessionID, id, &AppModel::sessionIDChanged);
+    }
+    void setTranscript(TranslateCore::Transcript transcript);
+    void setStartTime(std::optional<TranslateCore::Instant> startTime)
+    {
+        m_startTime = startTime;
+        Q_EMIT changed(); // `remaining` follows it
+    }
+    void applyToTranscript(const TranslateCore::ServerEvent &event);
+    void show(std::exception_ptr error);
+    // Counts one ending flow for `settling` while it lives; harmless once the model is gone.
+    class Ending {
+    public:
+        explicit Ending(AppModel *model);
+        ~Ending();
+        Ending(const Ending &) = delete;
+        Ending &operator=(const Ending &) = delete;
+
+    private:
+        QPointer<AppModel> m_model;
+    };
+    TranslateCore::CancellationToken lifetime() const { return m_lifetime.token(); }
+    bool operationCurrent(const Generation &operation, ListeningState expected) const
+    {
+        return m_operationGeneration == operation && m_state == expected;
+    }
+
+    // Start (AppModelStart.cpp).
+    QCoro::Task<> startFailed(std::exception_ptr error, Generation operation);
+
+    // Connection, streaming, clock and heartbeat (AppModelStream.cpp).
+    QCoro::Task<> connect(QUrl url);
+    void completeReady(std::exception_ptr failure);
+    QCoro::Task<> receiveLoop(std::shared_ptr<TranslateCore::SocketConnection> socket,
+        Generation generation, TranslateCore::CancellationToken token);
+    QCoro::Task<> handle(TranslateCore::ServerEvent event, Generation generation);
+    QCoro::Task<> streamFailed(std::exception_ptr error, Generation generation);
+    QCoro::Task<> beginCapture(Generation operation);
+    QCoro::Task<> uploadLoop(std::shared_ptr<PacketStream> stream, Generation operation,
+        Generation generation, TranslateCore::CancellationToken token);
+    void startClock();
+    QCoro::Task<> clockLoop(TranslateCore::CancellationToken token);
+    void startHeartbeat(qint64 intervalMs, Generation generation);
+    QCoro::Task<> heartbeatLoop(
+        qint64 intervalMs, Generation generation, TranslateCore::CancellationToken token);
+    QCoro::Task<> awaitReady(std::shared_ptr<TranslateCore::SocketConnection> socket,
+        Generation generation, TranslateCore::CancellationToken token);
+
+    // Recovery (AppModelRecovery.cpp).
+    QCoro::Task<> connectionFailed(Generation generation);
+    QCoro::Task<> recoverConnection(Generation generation, TranslateCore::CancellationToken token);
+    QCoro::Task<bool> recoveryAttempt(Generation operation, TranslateCore::CancellationToken token);
+    bool recoveryCurrent(const Generation &operation) const
+    {
+        return operationCurrent(operation, ListeningState::reconnecting);
+    }
+
+    // Stop and settlement (AppModelSettlement.cpp).
+    QCoro::Task<> stopSequence(TranslateCore::CancellationToken token);
+    QCoro::Task<> awaitServerFinish(TranslateCore::CancellationToken token);
+    QCoro::Task<> finishFromServer();
+    QCoro::Task<> failAndSettle();
+    QCoro::Task<> closeConnection();
+    QCoro::Task<> settle(qint64 id);
+    bool confirmSettlement(const QJsonObject &answer);
+    QCoro::Task<> refreshBalanceAfterFinish();
+
+    // Account helpers (AppModelAccount.cpp).
+    void applyPersistenceNotice();
+    // `loggedIn` follows the client, which drops the sign-in when a renewal is refused.
+    void syncSignIn();
+    void resetAccount();
+
+    // Collaborators.
+    std::unique_ptr<TranslateCore::TranslationAPI> m_api;
+    std::unique_ptr<AudioCapturing> m_capture;
+    SocketFactory m_socketFactory;
+    TranslateCore::Clock &m_clock;
+    TranscriptExport m_transcriptExport;
+    std::unique_ptr<QRLoginModel> m_qrLogin;
+    std::unique_ptr<AppUpdateModel> m_appUpdates;
+
+    // Published fields.
+    LoginMethod m_loginMethod = LoginMethod::qr;
+    ListeningState m_state = ListeningState::idle;
+    bool m_loggedIn = false;
+    bool m_accountBusy = false;
+    QString m_nickname;
+    qint64 m_wallet = 0;
+    QList<TranslateCore::TranslationRoute> m_routes;
+    QString m_selectedRoute;
+    std::optional<TranslateCore::Quote> m_quote;
+    bool m_quoteBusy = false;
+    QList<AudioSource> m_sources { AudioSource::wholeSystem() };
+    AudioSource m_selectedSource = AudioSource::wholeSystem();
+    bool m_permission = false;
+    bool m_sourcesRefreshing = false;
+    std::optional<QString> m_sourceCheckFailure;
+    bool m_history = false;
+    TranslateCore::Transcript m_transcript { 0 };
+    float m_level = 0;
+    qint64 m_elapsed = 0;
+    std::optional<QString> m_error;
+    std::optional<QString> m_notice;
+    std::optional<TranslateCore::Instant> m_cooldownUntil;
+    bool m_overlayVisible = false;
+    std::optional<qint64> m_sessionID;
+
+    // Session state.
+    std::shared_ptr<TranslateCore::SocketConnection> m_socket;
+    Writer m_writer;
+    TranslateCore::TaskHandle m_receiveTask;
+    TranslateCore::TaskHandle m_audioTask;
+    TranslateCore::TaskHandle m_heartbeatTask;
+    TranslateCore::TaskHandle m_deadlineTask;
+    TranslateCore::TaskHandle m_clockTask;
+    TranslateCore::TaskHandle m_endTask;
+    TranslateCore::TaskHandle m_recoveryTask;
+    TranslateCore::TaskHandle m_settlementTask;
+    std::optional<TranslateCore::OneShot<>> m_ready;
+    Generation m_socketGeneration = QUuid::createUuid();
+    Generation m_operationGeneration = QUuid::createUuid();
+    Generation m_quoteGeneration = QUuid::createUuid();
+    std::optional<TranslateCore::Instant> m_startTime;
+    TranslateCore::Instant m_lastPong;
+    int m_reconnectAttempts = 0;
+    bool m_recovering = false;
+    bool m_bootstrapped = false;
+    bool m_creationInFlight = false;
+    bool m_settlementInFlight = false;
+    int m_endings = 0;
+
+    // Cancelled when the model goes away: requests and flows it started end with it.
+    TranslateCore::CancellationSource m_lifetime;
+};
+
+} // namespace TranslateMac
