@@ -167,8 +167,9 @@ TEST_F(AppModelTest, FailedSourceChecksBlockStartingUntilARecheckSucceeds)
         TestSupport::runTask(model->refreshSources());
         EXPECT_FALSE(model->permission());
         EXPECT_EQ(model->sourceCheckFailure(), c.checkFailure);
-        if (c.checkFailure)
+        if (c.checkFailure) {
             EXPECT_EQ(model->error(), c.checkFailure);
+        }
 
         capture->sourcesFailure = nullptr;
         capture->listed = { AudioSource::wholeSystem() };

@@ -131,8 +131,9 @@ TEST_F(AppModelRecovery, ExhaustedRecoveryTriesThreeTimesWithGrowingPauses)
         EXPECT_EQ(requestCount(ticketPath()), n - 1);
         clock.advance(1ms);
         ASSERT_TRUE(waitFor([&] { return requestCount(ticketPath()) == n; }));
-        if (n < 3)
+        if (n < 3) {
             ASSERT_TRUE(waitFor([&] { return model->notice() == attempt.notice; }));
+        }
     }
     ASSERT_TRUE(settledIn(State::completed));
     expectEnd(State::completed, giveUpText, settledNotice);

@@ -53,9 +53,9 @@ TEST_F(TransportFailureTest, DroppedConnectionFailsAfterExactlyOneSend)
         { "v1/auth/send-code",
             [](TranslationAPI &api) { return outcome(api.sendCode("86", "13800000020")); } },
         { "v1/auth/revoke", [](TranslationAPI &api) { return outcome(api.logout()); } },
-        { "v1/translation/quote", [](TranslationAPI &api) { return outcome(api.quote("en-zh")); } },
+        { "v1/translation/quote", [](TranslationAPI &api) { return outcome(api.quote("EN_ZH")); } },
         { "v1/translation/sessions",
-            [](TranslationAPI &api) { return outcome(api.create("en-zh", false, "k")); } },
+            [](TranslationAPI &api) { return outcome(api.create("EN_ZH", false, "k")); } },
         { "v1/auth/watch-login/poll",
             [&](TranslationAPI &api) { return outcome(api.pollDeviceLogin(challenge)); } },
     };
@@ -100,7 +100,7 @@ TEST_F(TransportFailureTest, CreatedSessionIsCheckedAgainstTheClientsOwnService)
     ASSERT_TRUE(other.isRunning());
     TranslationAPI api({}, QUrl(other.origin() + "/api/"));
     signIn(api, "13800000022", other);
-    const CreatedSession created = TestSupport::runTask(api.create("en-zh", false, "k"));
+    const CreatedSession created = TestSupport::runTask(api.create("EN_ZH", false, "k"));
     EXPECT_TRUE(QUrl(created.wsURL).port() == other.port());
     EXPECT_EQ(TestSupport::runTask(api.ticket(created.id, 0)).port(), other.port());
 }
