@@ -1,10 +1,15 @@
-#include <QCoreApplication>
+#include <QApplication>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // Widget tests need a GUI application; without a chosen platform they render offscreen, so
+    // the suite needs no display.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
