@@ -1,78 +1,17 @@
-#include "TranslateCore/Async/OneShot.h"
 #include "TranslateCore/Contract/PlatformErrors.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
 #include "TranslateCore/Socket/OrderedSocketWriter.h"
+#include "support/ScriptedSocket.h"
 #include "support/TestSupport.h"
 
-#include <QTimer>
-
 #include <gtest/gtest.h>
-
-#include <deque>
 
 using namespace TranslateCore;
 using Case = TranslationFailure::Case;
 
 namespace {
 
-// Sends complete when the test says so, right away, or from a posted event.
-class ScriptedSocket final : public SocketConnection {
-public:
-    enum class Completion { manual, immediate, posted };
-    Completion completion = Completion::manual;
-    std::vector<SocketMessage> sent;
-    int closeCalls = 0;
-
-    QCoro::Task<> send(SocketMessage message) override
-    {
-        sent.push_back(message);
-        OneShot<> done;
-        if (completion == Completion::immediate)
-            done.resolve();
-        else if (completion == Completion::posted)
-            QTimer::singleShot(0, [done]() mutable { done.resolve(); });
-        else
-            inFlight.push_back(done);
-        co_await done.wait();
-    }
-    QCoro::Task<SocketMessage> receive() override
-    {
-        co_await OneShot<>().wait(); // the writer never reads
-        co_return SocketMessage::text({});
-    }
-    QCoro::Task<> close() override
-    {
-        ++closeCalls; // the close code of this interface is always 1000
-        co_return;
-    }
-
-    std::deque<OneShot<>> inFlight;
-    void releaseAll()
-    {
-        while (!inFlight.empty())
-            failNext();
-    }
-    void completeNext()
-    {
-        take().resolve();
-        TestSupport::drainEvents();
-    }
-    void failNext()
-    {
-        take().fail(
-            std::make_exception_ptr(NetworkError(QNetworkReply::RemoteHostClosedError, "")));
-        TestSupport::drainEvents();
-    }
-
-    OneShot<> take()
-    {
-        EXPECT_FALSE(inFlight.empty());
-        OneShot<> next = inFlight.front();
-        inFlight.pop_front();
-        return next;
-    }
-};
-
+using TestSupport::ScriptedSocket;
 using TestSupport::start;
 
 template <typename Call> std::optional<Case> failureOf(Call call)
