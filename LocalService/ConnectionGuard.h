@@ -29,10 +29,12 @@ public:
 
     // The guard of `socket`, if it has one.
     static ConnectionGuard *of(QObject *socket);
-    // The service refused the upgrade with an HTTP answer: every byte the client sends after the
-    // request is reported to `received` and discarded, until the client goes.
+    // The service refused the upgrade with an HTTP answer: the connection is not upgraded, every
+    // byte the client still sends is reported to `received` and discarded, and after a short
+    // grace the connection is closed (`closed` is reported once it has ended).
     void upgradeRefused(std::function<void(qint64 bytes, bool closed)> received);
-    // The WebSocket server accepted the upgrade: from here on the frames are checked.
+    // The service lets the WebSocket server upgrade the connection: from then on the client's
+    // frames are checked.
     void upgradeAccepted();
 
 private:
@@ -47,7 +49,6 @@ private:
     // The HTTP server lets go of every connection it upgrades; the guard attaches again.
     void attachAfterUpgrade();
     void arrivedAfterUpgrade();
-    void discardAfterRefusedUpgrade();
     QByteArray freshFrameBytes();
     void failUnmasked();
 
@@ -60,8 +61,8 @@ private:
     qint64 m_bodyLeft = 0;
     qint64 m_upgradeRequestBytes = 0; // the upgrade request's own bytes, still in the buffer
     std::function<void(qint64, bool)> m_refusedUpgradeBytes;
-    // Frames: the bytes kept in the socket's buffer by an open read transaction, so that what the
-    // WebSocket has read since can be told apart from what arrived since.
+    // Upgraded: an open read transaction keeps every byte in the socket's buffer; `m_held` of them
+    // (those the WebSocket had not read at the last arrival) have been followed already.
     qint64 m_held = 0;
     ClientFrameReader m_frames;
 };
