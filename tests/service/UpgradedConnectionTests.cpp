@@ -9,12 +9,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSslSocket>
-#include <QtEndian>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <optional>
 
 using namespace TranslateCore;
