@@ -67,6 +67,7 @@ public:
     }
 
     const QByteArray &status() const { return m_status; }
+    // Sends `bytes` and lets them arrive on their own, so that each piece is a separate read.
     void send(const QByteArray &bytes)
     {
         m_socket.write(bytes);
