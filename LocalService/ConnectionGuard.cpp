@@ -51,9 +51,17 @@ void ConnectionGuard::watchAfterServer()
         connect(m_socket, &QIODevice::readyRead, this, &ConnectionGuard::consumedByServer);
 }
 
+ConnectionGuard *ConnectionGuard::of(QObject *socket)
+{
+    return socket ? socket->findChild<ConnectionGuard *>(QString(), Qt::FindDirectChildrenOnly)
+                  : nullptr;
+}
+
 void ConnectionGuard::arrived()
 {
-    if (!m_socket || !m_socket->isOpen() || m_phase == Phase::upgraded)
+    if (!m_socket || !m_socket->isOpen()
+        || (m_phase != Phase::idle && m_phase != Phase::headers && m_phase != Phase::body
+            && m_phase != Phase::refused))
         return;
     const qint64 available = m_socket->bytesAvailable();
     const qint64 fresh = available - m_leftInBuffer;
@@ -67,14 +75,15 @@ void ConnectionGuard::arrived()
 
 void ConnectionGuard::consumedByServer()
 {
-    if (m_socket && m_phase != Phase::upgraded)
+    if (m_socket)
         m_leftInBuffer = m_socket->bytesAvailable();
 }
 
 void ConnectionGuard::inspect(const QByteArray &bytes)
 {
     qsizetype at = 0;
-    while (at < bytes.size() && m_phase != Phase::refused && m_phase != Phase::upgraded) {
+    while (at < bytes.size()
+        && (m_phase == Phase::idle || m_phase == Phase::headers || m_phase == Phase::body)) {
         if (m_phase == Phase::idle) {
             m_phase = Phase::headers;
             m_header.clear();
@@ -112,7 +121,10 @@ void ConnectionGuard::endOfHeaders()
 {
     const QByteArray upgrade = headerValue(m_header, "upgrade").value_or(QByteArray());
     if (upgrade.toLower() == "websocket") {
-        m_phase = Phase::upgraded;
+        // The service decides next whether to upgrade; the request stays in the buffer until the
+        // WebSocket server has read it.
+        m_phase = Phase::upgrading;
+        m_upgradeRequestBytes = m_header.size() + 4;
         m_deadline.stop();
         return;
     }
@@ -144,6 +156,85 @@ void ConnectionGuard::refuse(int status)
         + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size())
         + "\r\nConnection: close\r\n\r\n" + body);
     m_socket->disconnectFromHost();
+}
+
+void ConnectionGuard::upgradeRefused(std::function<void(qint64 bytes, bool closed)> received)
+{
+    m_phase = Phase::refusedUpgrade;
+    m_refusedUpgradeBytes = std::move(received);
+    m_deadline.start(int(m_limits.refusedUpgradeGraceMs));
+    // Runs once the HTTP server has let go of the connection, before the WebSocket server looks
+    // at the request: taking the request away keeps the refused connection from being upgraded.
+    QMetaObject::invokeMethod(this, &ConnectionGuard::attachAfterUpgrade, Qt::QueuedConnection);
+}
+
+void ConnectionGuard::upgradeAccepted()
+{
+    m_phase = Phase::frames;
+    QMetaObject::invokeMethod(this, &ConnectionGuard::attachAfterUpgrade, Qt::QueuedConnection);
+}
+
+void ConnectionGuard::attachAfterUpgrade()
+{
+    if (!m_socket || !m_socket->isOpen())
+        return;
+    // Connected before the WebSocket itself, so that a bad frame is seen before it is read.
+    connect(m_socket, &QIODevice::readyRead, this, &ConnectionGuard::arrivedAfterUpgrade);
+    if (m_phase == Phase::refusedUpgrade) {
+        connect(m_socket, &QAbstractSocket::disconnected, this,
+            [this] { m_refusedUpgradeBytes(0, true); });
+        const qint64 afterRequest = m_socket->bytesAvailable() - m_upgradeRequestBytes;
+        m_socket->read(m_socket->bytesAvailable());
+        m_refusedUpgradeBytes(qMax<qint64>(0, afterRequest), false);
+        return;
+    }
+    // Everything read from here on stays buffered until the guard has followed it.
+    m_socket->startTransaction();
+    m_held = m_socket->bytesAvailable();
+    if (!m_frames.follow(m_socket->peek(m_held).mid(m_upgradeRequestBytes)))
+        failUnmasked();
+}
+
+void ConnectionGuard::arrivedAfterUpgrade()
+{
+    if (!m_socket || !m_socket->isOpen())
+        return;
+    if (m_phase == Phase::refusedUpgrade) {
+        m_refusedUpgradeBytes(m_socket->read(m_socket->bytesAvailable()).size(), false);
+        return;
+    }
+    if (m_phase == Phase::frames && !m_frames.follow(freshFrameBytes()))
+        failUnmasked();
+}
+
+QByteArray ConnectionGuard::freshFrameBytes()
+{
+    // The open transaction keeps every byte since it began: what lies beyond `m_held` arrived
+    // since, and what the WebSocket has read since is dropped for good before the next one.
+    const qint64 unread = m_socket->bytesAvailable();
+    m_socket->rollbackTransaction();
+    const qint64 buffered = m_socket->bytesAvailable();
+    m_socket->startTransaction();
+    m_socket->skip(m_held);
+    const QByteArray fresh = m_socket->read(buffered - m_held);
+    m_socket->rollbackTransaction();
+    m_socket->skip(buffered - unread);
+    m_socket->startTransaction();
+    m_held = unread;
+    return fresh;
+}
+
+void ConnectionGuard::failUnmasked()
+{
+    m_phase = Phase::refused;
+    disconnect(m_socket, &QIODevice::readyRead, this, &ConnectionGuard::arrivedAfterUpgrade);
+    m_socket->rollbackTransaction();
+    m_socket->read(m_socket->bytesAvailable()); // the WebSocket never reads the bad frame
+    // A close frame with code 1002 (protocol error), then the connection is dropped.
+    static constexpr char protocolErrorClose[] = { '\x88', '\x02', '\x03', '\xea' };
+    m_socket->write(protocolErrorClose, sizeof protocolErrorClose);
+    m_socket->disconnectFromHost();
+    m_deadline.start(int(m_limits.requestTimeoutMs));
 }
 
 void ConnectionGuard::close()

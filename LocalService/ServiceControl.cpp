@@ -176,9 +176,13 @@ Reply ServiceServer::controlSocket(const QJsonObject &body)
 
 Reply ServiceServer::receivedFrames() const
 {
+    QJsonArray refused;
+    for (const std::shared_ptr<RefusedUpgrade> &connection : m_state.refusedUpgrades)
+        refused.append(QJsonObject {
+            { "bytesAfterAnswer", connection->bytesAfterAnswer }, { "open", connection->open } });
     return Reply::json(QJsonObject { { "frames", toArray(m_state.frames) },
-        { "audioBytes", m_state.receivedAudioBytes },
-        { "errors", toArray(m_state.socketErrors) } });
+        { "audioBytes", m_state.receivedAudioBytes }, { "errors", toArray(m_state.socketErrors) },
+        { "refusedUpgrades", refused } });
 }
 
 Reply ServiceServer::sessionsReadBack() const

@@ -1,5 +1,6 @@
 #include "ServiceServer.h"
 
+#include "ConnectionGuard.h"
 #include "GuardedListener.h"
 #include "LiveSession.h"
 
@@ -227,9 +228,21 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &raw, QTcpSocket *soc
         }
         // Returning true without an answer lets the server upgrade the connection; an unusable
         // ticket is refused with an ordinary HTTP answer instead.
-        if (handleSocketUpgrade(request))
+        ConnectionGuard *guard = ConnectionGuard::of(socket);
+        if (handleSocketUpgrade(request)) {
+            if (guard)
+                guard->upgradeAccepted();
             return true;
+        }
         respond(raw, socket, Reply::envelope(3013, QJsonValue::Undefined, 403), 0);
+        if (guard) {
+            auto refused = std::make_shared<RefusedUpgrade>();
+            appendCapped(m_state.refusedUpgrades, refused);
+            guard->upgradeRefused([refused](qint64 bytes, bool closed) {
+                refused->bytesAfterAnswer += bytes;
+                refused->open = refused->open && !closed;
+            });
+        }
         return true;
     }
 

@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace LocalService {
@@ -96,6 +97,12 @@ struct SocketSettings {
     bool withholdFinished = false;
 };
 
+// A connection whose socket upgrade was refused with an HTTP answer: what the client still sent.
+struct RefusedUpgrade {
+    qint64 bytesAfterAnswer = 0;
+    bool open = true;
+};
+
 // Recorded observations are capped so that a long run cannot grow memory without bound.
 constexpr qsizetype recordLimit = 10000;
 
@@ -157,6 +164,7 @@ struct ServiceState {
     Record frames;
     Record socketErrors;
     qint64 receivedAudioBytes = 0;
+    std::deque<std::shared_ptr<RefusedUpgrade>> refusedUpgrades;
 };
 
 } // namespace LocalService

@@ -78,9 +78,7 @@ void AppModel::initialise(bool restoreFailed)
     m_nickname = QStringLiteral("尚未登录");
     m_lastPong = m_clock.now();
     m_qrLogin = std::make_unique<QRLoginModel>(QRLoginModel::Service::from(*m_api), m_clock);
-    AppUpdateModel::Dependencies updates;
-    updates.now = [clock = &m_clock] { return clock->now(); };
-    m_appUpdates = std::make_unique<AppUpdateModel>(std::move(updates));
+    m_appUpdates = std::make_unique<AppUpdateModel>(AppUpdateModel::Dependencies {}, m_clock);
     // A demanded update blocks starting.
     QObject::connect(m_appUpdates.get(), &AppUpdateModel::resultChanged, this, &AppModel::changed);
     m_loggedIn = m_api->credentials().has_value();

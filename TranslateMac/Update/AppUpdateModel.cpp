@@ -12,10 +12,9 @@ namespace TranslateMac {
 const QString AppUpdateModel::checkFailedMessage = QStringLiteral("检查更新失败，请检查网络后重试");
 const QString AppUpdateModel::openFailedMessage = QStringLiteral("无法打开更新页面，请重试");
 
-AppUpdateModel::AppUpdateModel(Dependencies dependencies, QObject *parent)
+AppUpdateModel::AppUpdateModel(Dependencies dependencies, Clock &clock, QObject *parent)
     : QObject(parent), m_readInstallation(std::move(dependencies.readInstallation)),
-      m_fetch(std::move(dependencies.fetch)), m_open(std::move(dependencies.open)),
-      m_now(std::move(dependencies.now))
+      m_fetch(std::move(dependencies.fetch)), m_open(std::move(dependencies.open)), m_clock(clock)
 {
     if (!m_readInstallation)
         m_readInstallation = [] { return AppInstallation::current(); };
@@ -28,8 +27,6 @@ AppUpdateModel::AppUpdateModel(Dependencies dependencies, QObject *parent)
     }
     if (!m_open)
         m_open = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
-    if (!m_now)
-        m_now = [] { return SystemClock::shared().now(); };
 }
 
 AppUpdateModel::~AppUpdateModel()
@@ -65,7 +62,7 @@ QCoro::Task<> AppUpdateModel::check(bool manual)
     if (!manual && !(m_result && m_result->forceUpdate) && m_lastCheck) {
         // A last check that lies in the future (the clock was set back) throttles nothing, or
         // automatic checks could stay silent for as long as the clock was off.
-        const auto elapsed = m_now() - *m_lastCheck;
+        const auto elapsed = m_clock.now() - *m_lastCheck;
         if (elapsed >= Instant::duration::zero() && elapsed < automaticCheckInterval)
             co_return;
     }
@@ -106,7 +103,7 @@ void AppUpdateModel::finishCheck(std::optional<AppUpdateResult> answer)
     publish([&] {
         if (answer) {
             m_result = std::move(answer);
-            m_lastCheck = m_now();
+            m_lastCheck = m_clock.now();
         } else {
             // The previous answer and check time stay, so the next trigger tries again.
             m_error = checkFailedMessage;

@@ -3,6 +3,7 @@
 #include "TranslateCore/AppUpdate/AppInstallation.h"
 #include "TranslateCore/AppUpdate/AppUpdateResult.h"
 #include "TranslateCore/Async/Cancellation.h"
+#include "TranslateCore/Async/Clock.h"
 #include "TranslateCore/Async/TaskHandle.h"
 #include "TranslateCore/Contract/Instant.h"
 
@@ -45,23 +46,24 @@ public:
         TranslateCore::AppInstallation, TranslateCore::CancellationToken)>;
     // Opens the address in the default browser; false when that failed.
     using Open = std::function<bool(const QUrl &)>;
-    using Now = std::function<TranslateCore::Instant()>;
 
     // Empty members take the application's defaults: the installation this binary was built as,
-    // a separate HTTP client without credentials (update checks never carry the user's tokens),
-    // the desktop's URL handler and the system clock.
+    // a separate HTTP client without credentials (update checks never carry the user's tokens)
+    // and the desktop's URL handler.
     struct Dependencies {
         ReadInstallation readInstallation;
         Fetch fetch;
         Open open;
-        Now now;
     };
 
     static constexpr std::chrono::seconds automaticCheckInterval { 21600 };
     static const QString checkFailedMessage;
     static const QString openFailedMessage;
 
-    explicit AppUpdateModel(Dependencies dependencies = {}, QObject *parent = nullptr);
+    // `clock` tells the time of checks; it must outlive the model.
+    explicit AppUpdateModel(Dependencies dependencies = {},
+        TranslateCore::Clock &clock = TranslateCore::SystemClock::shared(),
+        QObject *parent = nullptr);
     ~AppUpdateModel() override;
 
     const std::optional<TranslateCore::AppInstallation> &installation() const
@@ -103,7 +105,7 @@ private:
     ReadInstallation m_readInstallation;
     Fetch m_fetch;
     Open m_open;
-    Now m_now;
+    TranslateCore::Clock &m_clock;
     std::unique_ptr<TranslateCore::TranslationAPI> m_updateClient;
 
     std::optional<TranslateCore::AppInstallation> m_installation;

@@ -2,6 +2,7 @@
 #include "TranslateCore/AppUpdate/AppRelease.h"
 #include "TranslateCore/AppUpdate/AppUpdateResult.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
+#include "support/Outcome.h"
 
 #include <QJsonDocument>
 
@@ -14,15 +15,7 @@ using namespace TranslateCore;
 
 namespace {
 
-std::optional<TranslationFailure> failureOf(const std::function<void()> &body)
-{
-    try {
-        body();
-    } catch (const TranslationFailure &failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
+using TestSupport::failureOf;
 
 const auto invalid = std::optional(TranslationFailure::invalidResponse());
 const auto unsafe = std::optional(TranslationFailure::unsafeAddress());

@@ -70,18 +70,12 @@ TEST(ContractInteger, ReadsOnlyWholeDecimalValues)
     EXPECT_EQ(integer(QJsonValue(9223372036854775808.0)), std::nullopt);
 }
 
-TEST(ContractFailure, MessagesFollowTheCode)
+TEST(ContractFailure, EqualityCoversCaseAndPayload)
 {
-    const std::pair<TranslationFailure, QString> cases[] = {
-        { TranslationFailure::rejected(429), "操作太频繁，请稍后再试。" },
-        { TranslationFailure::rejected(500), "请求未能完成（500），请稍后重试。" },
-        { TranslationFailure::server("INSUFFICIENT_POINTS"), "积分已用完，翻译已结束。" },
-        { TranslationFailure::server("MOCK_REJECTED"), "翻译连接遇到错误，已停止监听。" },
-        { TranslationFailure::server("insufficient_points"), "翻译连接遇到错误，已停止监听。" },
-    };
-    for (const auto &[failure, message] : cases)
-        EXPECT_EQ(failure.errorDescription(), message);
+    EXPECT_EQ(TranslationFailure::rejected(42), TranslationFailure::rejected(42));
+    EXPECT_NE(TranslationFailure::rejected(42), TranslationFailure::rejected(43));
     EXPECT_NE(TranslationFailure::rejected(42), TranslationFailure::invalidCreatedSession(42));
+    EXPECT_NE(TranslationFailure::server("A"), TranslationFailure::server("a"));
 }
 
 TEST(ContractRoute, ReadsMembersAndDerivesNamesAndDirection)

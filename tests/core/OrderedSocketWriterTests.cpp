@@ -1,89 +1,19 @@
-#include "TranslateCore/Async/OneShot.h"
 #include "TranslateCore/Contract/PlatformErrors.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
 #include "TranslateCore/Socket/OrderedSocketWriter.h"
+#include "support/Outcome.h"
+#include "support/ScriptedSocket.h"
 #include "support/TestSupport.h"
-
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <deque>
-
 using namespace TranslateCore;
-using Case = TranslationFailure::Case;
 
 namespace {
 
-// Sends complete when the test says so, right away, or from a posted event.
-class ScriptedSocket final : public SocketConnection {
-public:
-    enum class Completion { manual, immediate, posted };
-    Completion completion = Completion::manual;
-    std::vector<SocketMessage> sent;
-    int closeCalls = 0;
-
-    QCoro::Task<> send(SocketMessage message) override
-    {
-        sent.push_back(message);
-        OneShot<> done;
-        if (completion == Completion::immediate)
-            done.resolve();
-        else if (completion == Completion::posted)
-            QTimer::singleShot(0, [done]() mutable { done.resolve(); });
-        else
-            inFlight.push_back(done);
-        co_await done.wait();
-    }
-    QCoro::Task<SocketMessage> receive() override
-    {
-        co_await OneShot<>().wait(); // the writer never reads
-        co_return SocketMessage::text({});
-    }
-    QCoro::Task<> close() override
-    {
-        ++closeCalls; // the close code of this interface is always 1000
-        co_return;
-    }
-
-    std::deque<OneShot<>> inFlight;
-    void releaseAll()
-    {
-        while (!inFlight.empty())
-            failNext();
-    }
-    void completeNext()
-    {
-        take().resolve();
-        TestSupport::drainEvents();
-    }
-    void failNext()
-    {
-        take().fail(
-            std::make_exception_ptr(NetworkError(QNetworkReply::RemoteHostClosedError, "")));
-        TestSupport::drainEvents();
-    }
-
-    OneShot<> take()
-    {
-        EXPECT_FALSE(inFlight.empty());
-        OneShot<> next = inFlight.front();
-        inFlight.pop_front();
-        return next;
-    }
-};
-
+using TestSupport::failureOf;
+using TestSupport::ScriptedSocket;
 using TestSupport::start;
-
-template <typename Call> std::optional<Case> failureOf(Call call)
-{
-    try {
-        call();
-    } catch (const TranslationFailure &failure) {
-        return failure.kind();
-    }
-    return std::nullopt;
-}
 
 QByteArray pcm(qsizetype size)
 {
@@ -113,9 +43,10 @@ TEST_F(OrderedSocketWriterTest, AudioFrameSizesAndImmediateSends)
 {
     const struct {
         qsizetype size;
-        std::optional<Case> expected;
-    } cases[] = { { 3200, std::nullopt }, { 2, std::nullopt }, { 3202, Case::audioFormat },
-        { 3199, Case::audioFormat }, { 1, Case::audioFormat }, { 0, Case::audioFormat } };
+        std::optional<TranslationFailure> expected;
+    } cases[] = { { 3200, std::nullopt }, { 2, std::nullopt },
+        { 3202, TranslationFailure::audioFormat() }, { 3199, TranslationFailure::audioFormat() },
+        { 1, TranslationFailure::audioFormat() }, { 0, TranslationFailure::audioFormat() } };
     socket->completion = ScriptedSocket::Completion::immediate;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.size);
@@ -131,11 +62,11 @@ TEST_F(OrderedSocketWriterTest, BacklogCeilingCountsTheFrameInFlight)
     fill(*writer, 29); // 92,800 bytes, the first of them already handed to the socket
     EXPECT_EQ(socket->inFlight.size(), 1u);
     writer->audio(pcm(3200));
-    EXPECT_EQ(failureOf([&] { writer->audio(pcm(2)); }), Case::queueFull);
+    EXPECT_EQ(failureOf([&] { writer->audio(pcm(2)); }), TranslationFailure::queueFull());
     socket->completeNext(); // room again once the network took a frame
     EXPECT_EQ(writer->pendingBytes(), 92'800);
     writer->audio(pcm(2));
-    EXPECT_EQ(failureOf([&] { writer->audio(pcm(3200)); }), Case::queueFull);
+    EXPECT_EQ(failureOf([&] { writer->audio(pcm(3200)); }), TranslationFailure::queueFull());
     EXPECT_EQ(writer->pendingBytes(), 92'802);
     writer->audio(pcm(3198));
     EXPECT_EQ(writer->pendingBytes(), 96'000);
@@ -148,7 +79,8 @@ TEST_F(OrderedSocketWriterTest, ControlAdmissionCountsQueuedMessagesOnly)
     for (int i = 0; i < 65; ++i) // the first goes in flight; the last is admitted with 63 queued
         writer->control(QStringLiteral("queued"));
     EXPECT_EQ(writer->pendingCount(), 64);
-    EXPECT_EQ(failureOf([&] { writer->control(QStringLiteral("refused")); }), Case::queueFull);
+    EXPECT_EQ(failureOf([&] { writer->control(QStringLiteral("refused")); }),
+        TranslationFailure::queueFull());
     writer->audio(pcm(3200)); // audio is bounded by bytes, not by count
     EXPECT_TRUE(writer->isAccepting());
     EXPECT_EQ(failures, 0);
@@ -169,8 +101,9 @@ TEST_F(OrderedSocketWriterTest, FinishOnIdleWriterSendsFlushThenFinishOnce)
 
     TestSupport::runTask(writer->finish()); // the second call returns at once
     EXPECT_EQ(socket->sent.size(), 2u);
-    EXPECT_EQ(failureOf([&] { writer->audio(pcm(2)); }), Case::connectionLost);
-    EXPECT_EQ(failureOf([&] { writer->control(QStringLiteral("late")); }), Case::connectionLost);
+    EXPECT_EQ(failureOf([&] { writer->audio(pcm(2)); }), TranslationFailure::connectionLost());
+    EXPECT_EQ(failureOf([&] { writer->control(QStringLiteral("late")); }),
+        TranslationFailure::connectionLost());
 }
 
 TEST_F(OrderedSocketWriterTest, SendErrorFailsOnceDropsTheQueueAndFailsTheFinish)
@@ -186,7 +119,7 @@ TEST_F(OrderedSocketWriterTest, SendErrorFailsOnceDropsTheQueueAndFailsTheFinish
     EXPECT_EQ(writer->pendingCount(), 0);
     ASSERT_TRUE(finishing->done);
     EXPECT_THROW(std::rethrow_exception(finishing->error), NetworkError);
-    EXPECT_EQ(failureOf([&] { writer->audio(pcm(2)); }), Case::connectionLost);
+    EXPECT_EQ(failureOf([&] { writer->audio(pcm(2)); }), TranslationFailure::connectionLost());
     EXPECT_THROW(TestSupport::runTask(writer->finish()), NetworkError);
     EXPECT_EQ(failures, 1);
 }
@@ -202,7 +135,7 @@ TEST_F(OrderedSocketWriterTest, DiscardClosesWaitsForTheFrameInFlightAndNeverFai
     EXPECT_TRUE(discarding->done);
     EXPECT_EQ(writer->pendingBytes(), 0);
     EXPECT_EQ(socket->sent.size(), 1u);
-    EXPECT_EQ(failureOf([&] { writer->audio(pcm(2)); }), Case::connectionLost);
+    EXPECT_EQ(failureOf([&] { writer->audio(pcm(2)); }), TranslationFailure::connectionLost());
     TestSupport::runTask(writer->finish()); // a no-op after discard
     EXPECT_EQ(socket->sent.size(), 1u);
     EXPECT_EQ(failures, 0);

@@ -39,8 +39,7 @@ protected:
             opened.push_back(url);
             return openSucceeds;
         };
-        dependencies.now = [this] { return clock.now() - setBack; };
-        model = std::make_unique<AppUpdateModel>(std::move(dependencies));
+        model = std::make_unique<AppUpdateModel>(std::move(dependencies), wallClock);
     }
 
     QCoro::Task<AppUpdateResult> fetch(AppInstallation asked)
@@ -69,8 +68,23 @@ protected:
         return held;
     }
 
+    // The model's clock: virtual time, which the user may also turn back.
+    class SettableClock final : public Clock {
+    public:
+        explicit SettableClock(ManualClock &base) : m_base(base) { }
+        Instant now() const override { return m_base.now() - setBack; }
+        QCoro::Task<> sleep(std::chrono::milliseconds duration, CancellationToken token) override
+        {
+            return m_base.sleep(duration, std::move(token));
+        }
+        std::chrono::seconds setBack { 0 };
+
+    private:
+        ManualClock &m_base;
+    };
+
     ManualClock clock;
-    std::chrono::seconds setBack { 0 }; // the wall clock turned back by the user
+    SettableClock wallClock { clock };
     AppInstallation installation { "1.0.0", 5 };
     bool installationFails = false;
     AppUpdateResult answer = offering("1.2.0", 12);
@@ -96,7 +110,7 @@ TEST_F(AppUpdateModelTest, AutomaticChecksRunAtMostEverySixHoursUnlessDemanded)
     EXPECT_EQ(asks.size(), 2u);
     check(true); // manual checks are never throttled
     EXPECT_EQ(asks.size(), 3u);
-    setBack = 24h; // the wall clock turned back does not silence them either
+    wallClock.setBack = 24h; // the wall clock turned back does not silence them either
     check(false);
     EXPECT_EQ(asks.size(), 4u);
     answer = offering("1.2.0", 12, true); // a demanded update is checked at every trigger

@@ -26,21 +26,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Signs in, creates a session and returns its live socket address with a fresh one-use ticket.
-QUrl newSessionSocket()
-{
-    const QString token = signInByPhone(localService(), QStringLiteral("13800138000"));
-    const QJsonObject created = createTextSession([&](const QByteArray &method, const QString &path,
-                                                      const QJsonObject &body) {
-        const QByteArray key
-            = method == "POST" ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : "";
-        return callService(localService(), method, path, body, token, key).envelope.value("data");
-    });
-    return ProductionEndpoint::socketURL(
-        *ProductionEndpoint::baseForOrigin(localService().origin()), created["wsUrl"].toString(),
-        created["wsTicket"].toString(), created["sessionId"].toInteger());
-}
-
 // Receives until a text event of `type` arrives, skipping others.
 QJsonObject receiveEvent(LiveSocket &socket, const QString &type)
 {

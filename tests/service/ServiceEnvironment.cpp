@@ -1,6 +1,11 @@
 #include "ServiceEnvironment.h"
 
 #include "support/TestSupport.h"
+#include "support/TextSession.h"
+
+#include "TranslateCore/Contract/ProductionEndpoint.h"
+
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -56,4 +61,19 @@ TranslateCore::Credentials signIn(
         = service.control("GET", "/control/sms-code?phone=" + phone)["code"].toString();
     TestSupport::runTask(api.login("86", phone, code));
     return api.credentials().value_or(TranslateCore::Credentials {});
+}
+
+QUrl newSessionSocket()
+{
+    using TranslateCore::ProductionEndpoint;
+    const QString token = signInByPhone(localService(), QStringLiteral("13800138000"));
+    const QJsonObject created = createTextSession([&](const QByteArray &method, const QString &path,
+                                                      const QJsonObject &body) {
+        const QByteArray key
+            = method == "POST" ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : "";
+        return callService(localService(), method, path, body, token, key).envelope.value("data");
+    });
+    return ProductionEndpoint::socketURL(
+        *ProductionEndpoint::baseForOrigin(localService().origin()), created["wsUrl"].toString(),
+        created["wsTicket"].toString(), created["sessionId"].toInteger());
 }

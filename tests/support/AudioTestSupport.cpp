@@ -270,26 +270,4 @@ std::function<bool(const QList<TranslateMac::CapturedPacket> &)> hears(
     };
 }
 
-std::optional<TranslateCore::TranslationFailure> failureIn(std::exception_ptr error)
-{
-    try {
-        if (error)
-            std::rethrow_exception(error);
-    } catch (const TranslateCore::TranslationFailure &failure) {
-        return failure;
-    } catch (...) {
-    }
-    return std::nullopt;
-}
-
-std::optional<TranslateCore::TranslationFailure> failureOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (...) {
-        return failureIn(std::current_exception());
-    }
-    return std::nullopt;
-}
-
 } // namespace TestSupport

@@ -6,6 +6,8 @@
 
 #include "TranslateCore/Contract/TranslationFailure.h"
 
+#include "support/Outcome.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -99,11 +101,6 @@ bool endsWithTone(const QList<TranslateMac::CapturedPacket> &packets, double fre
 // A predicate for readPacketsUntil: the last `count` packets carry `frequency`.
 std::function<bool(const QList<TranslateMac::CapturedPacket> &)> hears(
     double frequency, qsizetype count = 5);
-
-// The TranslationFailure `error` holds; nullopt when it holds nothing or another exception.
-std::optional<TranslateCore::TranslationFailure> failureIn(std::exception_ptr error);
-// The TranslationFailure `call` throws; nullopt when it throws nothing or another exception.
-std::optional<TranslateCore::TranslationFailure> failureOf(const std::function<void()> &call);
 
 struct PacketRead {
     QList<TranslateMac::CapturedPacket> packets; // every packet read by this call, in order

@@ -39,4 +39,26 @@ std::string finished(const std::shared_ptr<std::string> &outcome)
     return outcome->empty() ? "still running" : *outcome;
 }
 
+std::optional<TranslationFailure> failureIn(std::exception_ptr error)
+{
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const TranslationFailure &failure) {
+        return failure;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+std::optional<TranslationFailure> failureOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (...) {
+        return failureIn(std::current_exception());
+    }
+    return std::nullopt;
+}
+
 } // namespace TestSupport

@@ -2,14 +2,23 @@
 
 #include "support/TestSupport.h"
 
+#include "TranslateCore/Contract/TranslationFailure.h"
+
 #include <QCoroTask>
 
 #include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 
 namespace TestSupport {
+
+// The TranslationFailure `error` holds; nullopt when it holds nothing or another exception.
+std::optional<TranslateCore::TranslationFailure> failureIn(std::exception_ptr error);
+// The TranslationFailure `call` throws; nullopt when it throws nothing or another exception.
+std::optional<TranslateCore::TranslationFailure> failureOf(const std::function<void()> &call);
 
 // A failure as tests compare it: "rejected(3011)", "invalidResponse", "NetworkError(2)",
 // "JsonParseError", "CancellationError", "other: <what>".
