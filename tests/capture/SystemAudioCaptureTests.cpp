@@ -1,7 +1,7 @@
 #include "support/AudioTestSupport.h"
 #include "support/TestSupport.h"
 
-#include "TranslateMac/Capture/SystemAudioCapture.h"
+#include "TranslateMac/Capture/PulseAudio/SystemAudioCapture.h"
 
 #include "TranslateCore/Contract/TranslationFailure.h"
 
@@ -44,7 +44,7 @@ bool destroyNode(const QString &serial)
     return false;
 }
 
-class SystemAudioCaptureTest : public ::testing::Test {
+class SystemAudioCaptureOnSoundServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -70,7 +70,7 @@ protected:
     QStringList m_modules;
 };
 
-TEST_F(SystemAudioCaptureTest, CapturesOnlyTheChosenApplicationAcrossItsStreamsUntilItIsGone)
+TEST_F(SystemAudioCaptureOnSoundServer, CapturesOnlyTheChosenApplicationAcrossItsStreamsUntilItIsGone)
 {
     TonePlayer chosen(tone(1000, QStringLiteral("test.chosen")));
     TonePlayer other(tone(440, QStringLiteral("test.other")));
@@ -109,7 +109,7 @@ TEST_F(SystemAudioCaptureTest, CapturesOnlyTheChosenApplicationAcrossItsStreamsU
     expectNothingLeftBehind();
 }
 
-TEST_F(SystemAudioCaptureTest, RefusesAnApplicationThatQuitAndStartingUnpreparedOrTwice)
+TEST_F(SystemAudioCaptureOnSoundServer, RefusesAnApplicationThatQuitAndStartingUnpreparedOrTwice)
 {
     TonePlayer player(tone(1000, QStringLiteral("test.gone")));
     ASSERT_TRUE(player.start());
@@ -129,7 +129,7 @@ TEST_F(SystemAudioCaptureTest, RefusesAnApplicationThatQuitAndStartingUnprepared
     expectNothingLeftBehind();
 }
 
-TEST_F(SystemAudioCaptureTest, HearsNoMicrophoneAndStopsWithOrWithoutFlush)
+TEST_F(SystemAudioCaptureOnSoundServer, HearsNoMicrophoneAndStopsWithOrWithoutFlush)
 {
     TonePlayer player(tone(1000, QStringLiteral("test.flush")));
     ASSERT_TRUE(player.start());
@@ -157,7 +157,7 @@ TEST_F(SystemAudioCaptureTest, HearsNoMicrophoneAndStopsWithOrWithoutFlush)
     expectNothingLeftBehind();
 }
 
-TEST_F(SystemAudioCaptureTest, AnUnreadStreamEndsWithQueueFullAfterThirtyPackets)
+TEST_F(SystemAudioCaptureOnSoundServer, AnUnreadStreamEndsWithQueueFullAfterThirtyPackets)
 {
     PacketStream stream = capturing(capture, AudioSource::wholeSystem());
     ASSERT_TRUE(spinUntil([&] { return stream.overflowCount() > 0; }, std::chrono::seconds(10)));
@@ -168,7 +168,7 @@ TEST_F(SystemAudioCaptureTest, AnUnreadStreamEndsWithQueueFullAfterThirtyPackets
     expectNothingLeftBehind();
 }
 
-TEST_F(SystemAudioCaptureTest, TheServerStoppingTheRecordingEndsWithSourceUnavailable)
+TEST_F(SystemAudioCaptureOnSoundServer, TheServerStoppingTheRecordingEndsWithSourceUnavailable)
 {
     const bool pipewire = soundServerFlavour() == QStringLiteral("pipewire");
     // PulseAudio: the default output is unplugged (a second null sink goes away).
@@ -199,7 +199,7 @@ TEST_F(SystemAudioCaptureTest, TheServerStoppingTheRecordingEndsWithSourceUnavai
     expectNothingLeftBehind();
 }
 
-TEST_F(SystemAudioCaptureTest, ASinkRateChangeKeepsTheFramesContiguous)
+TEST_F(SystemAudioCaptureOnSoundServer, ASinkRateChangeKeepsTheFramesContiguous)
 {
     if (soundServerFlavour() != QStringLiteral("pipewire"))
         GTEST_SKIP() << "forcing the sink's rate needs PipeWire";
@@ -228,7 +228,7 @@ TEST_F(SystemAudioCaptureTest, ASinkRateChangeKeepsTheFramesContiguous)
     runTask(capture.stop(false));
 }
 
-TEST(SystemAudioCaptureServerTest, TheServerQuittingEndsTheCaptureWithSourceUnavailable)
+TEST(SystemAudioCaptureOnOwnSoundServer, TheServerQuittingEndsTheCaptureWithSourceUnavailable)
 {
     // A throwaway PulseAudio daemon of this test's own, so it can be stopped mid-capture.
     if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty()) {

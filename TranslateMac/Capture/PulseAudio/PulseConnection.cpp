@@ -1,4 +1,4 @@
-#include "PulseConnection.h"
+#include "TranslateMac/Capture/PulseAudio/PulseConnection.h"
 
 #include "TranslateMac/Capture/CaptureAccess.h"
 #include "TranslateMac/Capture/TapAudioFailure.h"

@@ -1,0 +1,542 @@
+#include "TranslateMac/Capture/PipeWire/TapGraph.h"
+
+#include "TranslateMac/Capture/ApplicationMatch.h"
+#include "TranslateMac/Capture/PipeWire/PipeWireLoop.h"
+#include "TranslateMac/Capture/TapAudioFailure.h"
+
+#include "TranslateCore/Contract/TranslationFailure.h"
+
+#include <pipewire/extensions/metadata.h>
+#include <spa/param/audio/format-utils.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace TranslateMac {
+
+using TranslateCore::TranslationFailure;
+using ApplicationMatch::ProcessState;
+
+namespace {
+
+// How often the tap is topped up with silence while nothing plays; every fourth tick the
+// application's processes are looked at (frozen, or gone between two songs).
+constexpr long watchPeriodNanoseconds = 50'000'000;
+constexpr unsigned ticksPerProcessCheck = 4;
+
+} // namespace
+
+// The daemon's callbacks, on the shared loop's thread with its lock held.
+struct TapGraphEvents {
+    static void coreInfo(void *data, const pw_core_info *info)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        if (!info || !info->props)
+            return;
+        if (const char *rate = spa_dict_lookup(info->props, "default.clock.rate")) {
+            const unsigned long value = std::strtoul(rate, nullptr, 10);
+            if (value > 0 && value <= 768000)
+                graph->graphRate = std::uint32_t(value);
+        }
+    }
+
+    static void coreDone(void *data, std::uint32_t id, int seq)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        if (id != PW_ID_CORE || seq != graph->pendingSync)
+            return;
+        if (graph->syncAgain) {
+            // The first round announced the objects; the second delivers what binding them sent.
+            graph->sync(false);
+            return;
+        }
+        graph->pendingSync = -1;
+        graph->notify(TapEvent::synced);
+    }
+
+    static void coreError(void *data, std::uint32_t id, int, int res, const char *)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        // Only a broken connection is fatal. Other errors concern one object that vanished while
+        // we bound, linked or released it (an application ending a stream meanwhile); its removal
+        // from the registry tidies up.
+        if (id != PW_ID_CORE || (res != -EPIPE && res != -ECONNRESET))
+            return;
+        graph->notify(TapEvent::failed, res);
+        graph->lost();
+    }
+
+    static int metadataProperty(
+        void *data, std::uint32_t subject, const char *key, const char *, const char *value)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        if (subject != PW_ID_CORE || !key || std::strcmp(key, "default.audio.sink") != 0)
+            return 0;
+        graph->defaultSink
+            = value ? TapProperties::defaultSinkName(QString::fromUtf8(value)) : std::nullopt;
+        graph->followDefaultSink();
+        return 0;
+    }
+
+    static void objectInfo(void *data, const spa_dict *props)
+    {
+        auto *entry = static_cast<TapGraph::Bound *>(data);
+        if (!props)
+            return;
+        TapProcessObject &object = entry->graph->processObjects[entry->id];
+        object = TapProperties::processObject(entry->id, propertyMap(props), object.isClient);
+        entry->graph->linkAll();
+    }
+
+    static void clientInfo(void *data, const pw_client_info *info)
+    {
+        objectInfo(data, info ? info->props : nullptr);
+    }
+
+    static void nodeInfo(void *data, const pw_node_info *info)
+    {
+        objectInfo(
+            data, info && (info->change_mask & PW_NODE_CHANGE_MASK_PROPS) ? info->props : nullptr);
+    }
+
+    static void global(void *data, std::uint32_t id, std::uint32_t, const char *type,
+        std::uint32_t, const spa_dict *props)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        if (std::strcmp(type, PW_TYPE_INTERFACE_Client) == 0) {
+            graph->processObjects[id] = TapProperties::processObject(id, propertyMap(props), true);
+            graph->bind(id, PW_TYPE_INTERFACE_Client, PW_VERSION_CLIENT, &clientEvents);
+        } else if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+            graph->processObjects[id] = TapProperties::processObject(id, propertyMap(props), false);
+            graph->bind(id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &nodeEvents);
+        } else if (std::strcmp(type, PW_TYPE_INTERFACE_Port) == 0) {
+            if (auto port = TapProperties::port(id, propertyMap(props))) {
+                graph->ports[id] = *port;
+                graph->linkAll();
+            }
+        } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && !graph->metadata && props) {
+            const char *name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
+            if (!name || std::strcmp(name, "default") != 0)
+                return;
+            graph->metadata = static_cast<pw_proxy *>(pw_registry_bind(
+                graph->registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+            if (graph->metadata)
+                pw_metadata_add_listener(reinterpret_cast<pw_metadata *>(graph->metadata),
+                    &graph->metadataListener, &metadataEvents, graph);
+        }
+    }
+
+    static void globalRemove(void *data, std::uint32_t id)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        graph->unbind(id);
+        if (graph->ports.erase(id)) {
+            graph->unlinkPort(id);
+            return;
+        }
+        graph->frozenNodes.erase(id);
+        const auto object = graph->processObjects.find(id);
+        if (object == graph->processObjects.end())
+            return;
+        const bool ours = object->second.application.belongsTo(graph->source);
+        graph->processObjects.erase(object);
+        // An application ends its streams between songs; only its disappearance ends the
+        // capture, which the watch finds out when its process is still running meanwhile.
+        if (!ours || !graph->source.pid || graph->sourcePresent())
+            return;
+        if (ApplicationMatch::processState(*graph->source.pid) == ProcessState::gone)
+            graph->lost();
+    }
+
+    static void streamState(void *data, pw_stream_state, pw_stream_state state, const char *)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        if (graph->stopping)
+            return;
+        if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
+            if (!graph->ready) {
+                graph->ready = true;
+                graph->notify(TapEvent::ready);
+            }
+        } else if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+            if (!graph->ready)
+                graph->notify(TapEvent::failed, -EPIPE);
+            graph->lost();
+        }
+    }
+
+    static void streamParam(void *data, std::uint32_t id, const spa_pod *param)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        if (id != SPA_PARAM_Format || !param)
+            return;
+        spa_audio_info_raw raw {};
+        std::uint32_t mediaType = 0, mediaSubtype = 0;
+        TranslateCore::AudioFormat format;
+        if (spa_format_parse(param, &mediaType, &mediaSubtype) >= 0
+            && mediaType == SPA_MEDIA_TYPE_audio && mediaSubtype == SPA_MEDIA_SUBTYPE_raw
+            && spa_format_audio_raw_parse(param, &raw) >= 0 && raw.format == SPA_AUDIO_FORMAT_F32)
+            format = { double(raw.rate), int(raw.channels), TranslateCore::SampleType::float32,
+                true };
+        graph->writer.setFormat(format);
+    }
+
+    // The IO callback, on the daemon's data thread.
+    static void streamProcess(void *data)
+    {
+        auto *graph = static_cast<TapGraph *>(data);
+        pw_buffer *buffer = pw_stream_dequeue_buffer(graph->stream);
+        if (!buffer)
+            return;
+        const spa_buffer *spa = buffer->buffer;
+        if (spa->n_datas > 0 && spa->datas[0].data && spa->datas[0].chunk) {
+            const spa_chunk *chunk = spa->datas[0].chunk;
+            const std::uint32_t offset = std::min(chunk->offset, spa->datas[0].maxsize);
+            const std::uint32_t size = std::min(chunk->size, spa->datas[0].maxsize - offset);
+            graph->writer.writeBytes(static_cast<const char *>(spa->datas[0].data) + offset, size);
+        }
+        pw_stream_queue_buffer(graph->stream, buffer);
+    }
+
+    static void watchTick(void *data, std::uint64_t)
+    {
+        static_cast<TapGraph *>(data)->watch();
+    }
+
+    template <typename Events> static Events make(std::uint32_t version)
+    {
+        Events events {};
+        events.version = version;
+        return events;
+    }
+
+    static inline const pw_core_events coreEvents = [] {
+        auto events = make<pw_core_events>(PW_VERSION_CORE_EVENTS);
+        events.info = coreInfo;
+        events.done = coreDone;
+        events.error = coreError;
+        return events;
+    }();
+    static inline const pw_client_events clientEvents = [] {
+        auto events = make<pw_client_events>(PW_VERSION_CLIENT_EVENTS);
+        events.info = clientInfo;
+        return events;
+    }();
+    static inline const pw_node_events nodeEvents = [] {
+        auto events = make<pw_node_events>(PW_VERSION_NODE_EVENTS);
+        events.info = nodeInfo;
+        return events;
+    }();
+    static inline const pw_registry_events registryEvents = [] {
+        auto events = make<pw_registry_events>(PW_VERSION_REGISTRY_EVENTS);
+        events.global = global;
+        events.global_remove = globalRemove;
+        return events;
+    }();
+    static inline const pw_metadata_events metadataEvents = [] {
+        auto events = make<pw_metadata_events>(PW_VERSION_METADATA_EVENTS);
+        events.property = metadataProperty;
+        return events;
+    }();
+    static inline const pw_stream_events streamEvents = [] {
+        auto events = make<pw_stream_events>(PW_VERSION_STREAM_EVENTS);
+        events.state_changed = streamState;
+        events.param_changed = streamParam;
+        events.process = streamProcess;
+        return events;
+    }();
+};
+
+TapGraph::TapGraph(
+    AudioSource source, TranslateCore::ChannelSender<TapEvent> events, PacketSink packets)
+    : source(std::move(source)), events(std::move(events)), writer(std::move(packets))
+{
+}
+
+TapGraph::~TapGraph() = default;
+
+void TapGraph::connect()
+{
+    core = pw_context_connect(PipeWireLoop::shared().context(), nullptr, 0);
+    if (!core)
+        std::rethrow_exception(pipeWireConnectionFailure(errno));
+    pw_core_add_listener(core, &coreListener, &TapGraphEvents::coreEvents, this);
+    registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    pw_registry_add_listener(registry, &registryListener, &TapGraphEvents::registryEvents, this);
+    sync(true);
+}
+
+int TapGraph::createStream()
+{
+    followedSink = defaultSink;
+    const PropertyMap description = TapProperties::description(source, defaultSink);
+    stream = pw_stream_new(core, TapProperties::nodeDescription, toProperties(description));
+    if (!stream)
+        return -errno;
+    pw_stream_add_listener(stream, &streamListener, &TapGraphEvents::streamEvents, this);
+
+    // Stereo 32-bit float at the graph's own rate: the server neither resamples nor downmixes to
+    // mono (its mono mix gains 3 dB and clips); the converter does that.
+    std::uint8_t storage[512];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+    spa_audio_info_raw raw {};
+    raw.format = SPA_AUDIO_FORMAT_F32;
+    raw.rate = graphRate;
+    raw.channels = 2;
+    raw.position[0] = SPA_AUDIO_CHANNEL_FL;
+    raw.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod *params[] = { spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &raw) };
+    auto flags = pw_stream_flags(
+        PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_INACTIVE);
+    if (!source.pid)
+        flags = pw_stream_flags(flags | PW_STREAM_FLAG_AUTOCONNECT);
+    const int connected = pw_stream_connect(stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1);
+    if (connected < 0)
+        return connected;
+    io = true;
+    return 0;
+}
+
+int TapGraph::activate()
+{
+    const int activated = pw_stream_set_active(stream, true);
+    if (activated < 0)
+        return activated;
+    started = true;
+    writer.begin();
+    startWatch();
+    linkAll();
+    followDefaultSink();
+    return 0;
+}
+
+int TapGraph::deactivate()
+{
+    stopping = true;
+    stopWatch();
+    int firstError = 0;
+    if (started) {
+        const int paused = pw_stream_set_active(stream, false);
+        if (paused < 0)
+            firstError = paused;
+        started = false;
+    }
+    if (io) {
+        const int disconnected = pw_stream_disconnect(stream);
+        if (disconnected < 0 && firstError == 0)
+            firstError = disconnected;
+        io = false;
+    }
+    return firstError;
+}
+
+void TapGraph::sync(bool twice)
+{
+    syncAgain = twice;
+    pendingSync = pw_core_sync(core, PW_ID_CORE, 0);
+}
+
+void TapGraph::lost()
+{
+    if (ready && !stopping)
+        writer.fail(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+}
+
+bool TapGraph::sourcePresent() const
+{
+    for (const auto &[id, object] : processObjects) {
+        if (object.application.belongsTo(source))
+            return true;
+    }
+    return false;
+}
+
+void TapGraph::linkAll()
+{
+    if (!started || !source.pid || !stream)
+        return;
+    const std::uint32_t ours = pw_stream_get_node_id(stream);
+    QList<TapPort> inputs;
+    for (const auto &[id, port] : ports) {
+        if (port.node == ours && !port.isOutput)
+            inputs.append(port);
+    }
+    for (const auto &[id, port] : ports) {
+        const auto node = processObjects.find(port.node);
+        if (!port.isOutput || port.isMonitor || node == processObjects.end()
+            || !node->second.isOutputStream || frozenNodes.contains(port.node)
+            || !node->second.application.belongsTo(source))
+            continue;
+        for (std::uint32_t input : TapProperties::inputsFor(port.channel, inputs))
+            link(port, input, ours);
+    }
+}
+
+void TapGraph::link(const TapPort &from, std::uint32_t input, std::uint32_t ours)
+{
+    const auto key = std::make_pair(from.id, input);
+    if (links.contains(key))
+        return;
+    pw_properties *properties = pw_properties_new(PW_KEY_OBJECT_LINGER, "false", nullptr);
+    pw_properties_setf(properties, PW_KEY_LINK_OUTPUT_NODE, "%u", from.node);
+    pw_properties_setf(properties, PW_KEY_LINK_OUTPUT_PORT, "%u", from.id);
+    pw_properties_setf(properties, PW_KEY_LINK_INPUT_NODE, "%u", ours);
+    pw_properties_setf(properties, PW_KEY_LINK_INPUT_PORT, "%u", input);
+    auto *proxy = static_cast<pw_proxy *>(pw_core_create_object(
+        core, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &properties->dict, 0));
+    pw_properties_free(properties);
+    if (proxy)
+        links.emplace(key, proxy);
+}
+
+void TapGraph::unlinkPort(std::uint32_t port)
+{
+    std::erase_if(links, [port](const auto &entry) {
+        if (entry.first.first != port && entry.first.second != port)
+            return false;
+        pw_proxy_destroy(entry.second);
+        return true;
+    });
+}
+
+void TapGraph::unlinkNode(std::uint32_t node)
+{
+    for (const auto &[id, port] : ports) {
+        if (port.node == node && port.isOutput)
+            unlinkPort(id);
+    }
+}
+
+void TapGraph::followDefaultSink()
+{
+    // The whole system is what the user hears: when the default output changes, the tap moves
+    // there too (the session manager moves a stream whose target is set in the metadata).
+    if (source.pid || !started || !stream || !metadata || !defaultSink
+        || defaultSink == followedSink)
+        return;
+    followedSink = defaultSink;
+    const QByteArray name = defaultSink->toUtf8();
+    pw_metadata_set_property(reinterpret_cast<pw_metadata *>(metadata),
+        pw_stream_get_node_id(stream), "target.object", nullptr, name.constData());
+}
+
+void TapGraph::startWatch()
+{
+    if (watchTimer)
+        return;
+    pw_loop *loop = PipeWireLoop::shared().loop();
+    watchTimer = pw_loop_add_timer(loop, TapGraphEvents::watchTick, this);
+    timespec period { 0, watchPeriodNanoseconds };
+    if (watchTimer)
+        pw_loop_update_timer(loop, watchTimer, &period, &period, false);
+}
+
+void TapGraph::stopWatch()
+{
+    if (watchTimer)
+        pw_loop_destroy_source(PipeWireLoop::shared().loop(), watchTimer);
+    watchTimer = nullptr;
+}
+
+void TapGraph::watch()
+{
+    if (stopping)
+        return;
+    writer.keepAlive();
+    if (source.pid && ++watchTicks % ticksPerProcessCheck == 0)
+        checkProcesses();
+}
+
+void TapGraph::checkProcesses()
+{
+    bool relink = false;
+    for (const auto &[id, object] : processObjects) {
+        if (!object.isOutputStream || !object.application.pid
+            || !object.application.belongsTo(source))
+            continue;
+        const bool frozen
+            = ApplicationMatch::processState(*object.application.pid) == ProcessState::stopped;
+        if (frozen && frozenNodes.insert(id).second) {
+            unlinkNode(id);
+        } else if (!frozen && frozenNodes.erase(id)) {
+            relink = true;
+        }
+    }
+    if (relink)
+        linkAll();
+    // The application's last stream went while its process still ran: between two songs, or
+    // exiting. Once the process is gone (or nothing of it is left), the capture ends.
+    if (!sourcePresent() && ApplicationMatch::processState(*source.pid) == ProcessState::gone)
+        lost();
+}
+
+void TapGraph::releaseStream()
+{
+    for (auto &[key, proxy] : links)
+        pw_proxy_destroy(proxy);
+    links.clear();
+    if (stream) {
+        spa_hook_remove(&streamListener);
+        pw_stream_destroy(stream);
+        stream = nullptr;
+        io = false;
+    }
+    if (core)
+        sync(false);
+}
+
+void TapGraph::bind(std::uint32_t id, const char *type, std::uint32_t version, const void *events)
+{
+    auto entry = std::make_unique<Bound>();
+    entry->graph = this;
+    entry->id = id;
+    entry->proxy = static_cast<pw_proxy *>(pw_registry_bind(registry, id, type, version, 0));
+    if (!entry->proxy)
+        return;
+    pw_proxy_add_object_listener(entry->proxy, &entry->listener, events, entry.get());
+    bound[id] = std::move(entry);
+}
+
+void TapGraph::unbind(std::uint32_t id)
+{
+    const auto entry = bound.find(id);
+    if (entry == bound.end())
+        return;
+    spa_hook_remove(&entry->second->listener);
+    pw_proxy_destroy(entry->second->proxy);
+    bound.erase(entry);
+}
+
+void TapGraph::destroy()
+{
+    stopping = true;
+    stopWatch();
+    while (!bound.empty())
+        unbind(bound.begin()->first);
+    for (auto &[key, proxy] : links)
+        pw_proxy_destroy(proxy);
+    links.clear();
+    if (stream) {
+        spa_hook_remove(&streamListener);
+        pw_stream_destroy(stream);
+        stream = nullptr;
+        io = false;
+    }
+    if (metadata) {
+        spa_hook_remove(&metadataListener);
+        pw_proxy_destroy(metadata);
+        metadata = nullptr;
+    }
+    if (registry) {
+        spa_hook_remove(&registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy *>(registry));
+        registry = nullptr;
+    }
+    if (core) {
+        spa_hook_remove(&coreListener);
+        pw_core_disconnect(core);
+        core = nullptr;
+    }
+}
+
+} // namespace TranslateMac
