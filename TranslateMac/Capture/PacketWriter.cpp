@@ -75,8 +75,8 @@ void PacketWriter::keepAlive(Clock::time_point now)
         return;
     const std::vector<char> silence(
         frames * std::size_t(m_format->bytesPerSample()) * std::size_t(m_format->channels), 0);
-    m_silentUntil
-        = from + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frames / rate));
+    m_silentUntil = from
+        + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frames / rate));
     writeLocked(silence.data(), frames);
 }
 

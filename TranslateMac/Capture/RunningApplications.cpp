@@ -55,8 +55,10 @@ QList<AudioSource> sources(const QList<SoundServerClient> &clients, qint64 ownPi
     QSet<qsizetype> kept;
     for (const qsizetype i : order) {
         const QString identity = identityOf(i);
-        const bool joinsAnother = std::any_of(identities.begin(), identities.end(),
-            [&](const QString &other) { return ApplicationMatch::isHelperIdentity(identity, other); });
+        const bool joinsAnother
+            = std::any_of(identities.begin(), identities.end(), [&](const QString &other) {
+                  return ApplicationMatch::isHelperIdentity(identity, other);
+              });
         if (pids.contains(*listed[i].pid) || joinsAnother)
             continue;
         pids.insert(*listed[i].pid);

@@ -70,7 +70,8 @@ protected:
     QStringList m_modules;
 };
 
-TEST_F(SystemAudioCaptureOnSoundServer, CapturesOnlyTheChosenApplicationAcrossItsStreamsUntilItIsGone)
+TEST_F(
+    SystemAudioCaptureOnSoundServer, CapturesOnlyTheChosenApplicationAcrossItsStreamsUntilItIsGone)
 {
     TonePlayer chosen(tone(1000, QStringLiteral("test.chosen")));
     TonePlayer other(tone(440, QStringLiteral("test.other")));

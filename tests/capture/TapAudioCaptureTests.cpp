@@ -1,5 +1,5 @@
-#include "TranslateMac/Capture/PipeWire/TapAudioCapture.h"
 #include "TranslateMac/Capture/CaptureAccess.h"
+#include "TranslateMac/Capture/PipeWire/TapAudioCapture.h"
 #include "TranslateMac/Capture/PipeWire/TapProperties.h"
 
 #include "TranslateCore/Contract/TranslationFailure.h"
@@ -110,8 +110,8 @@ TEST(TapAudioCapture, AnUnreachableServerWhilePreparingIsAMissingPermission)
     FakeRecordings recordings;
     recordings.failure = std::make_exception_ptr(SoundServerAccessError(111, "refused"));
     TapAudioCapture capture(clock, 30s, recordings.factory());
-    EXPECT_EQ(failureOf([&] { runTask(capture.prepare(player)); }),
-        TranslationFailure::permission());
+    EXPECT_EQ(
+        failureOf([&] { runTask(capture.prepare(player)); }), TranslationFailure::permission());
     EXPECT_FALSE(capture.hasPermission());
 }
 
@@ -134,9 +134,14 @@ TEST(TapProperties, SendsEachSideOfAnApplicationToTheSameSideOnly)
 {
     const QList<TapPort> ours { { 10, 5, false, false, "FL" }, { 11, 5, false, false, "FR" } };
     const std::pair<const char *, QList<std::uint32_t>> cases[] = {
-        { "FL", { 10 } }, { "FR", { 11 } }, // stereo keeps its sides
-        { "RL", { 10 } }, { "SR", { 11 } }, // surround sides fold onto their side
-        { "MONO", { 10, 11 } }, { "FC", { 10, 11 } }, { "LFE", { 10, 11 } }, { "", { 10, 11 } },
+        { "FL", { 10 } },
+        { "FR", { 11 } }, // stereo keeps its sides
+        { "RL", { 10 } },
+        { "SR", { 11 } }, // surround sides fold onto their side
+        { "MONO", { 10, 11 } },
+        { "FC", { 10, 11 } },
+        { "LFE", { 10, 11 } },
+        { "", { 10, 11 } },
     };
     for (const auto &[channel, inputs] : cases) {
         SCOPED_TRACE(channel);

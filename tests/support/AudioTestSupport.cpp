@@ -87,7 +87,11 @@ QStringList pactlList(const QString &kind)
     return pactl({ QStringLiteral("list"), QStringLiteral("short"), kind });
 }
 
-TonePlayer::TonePlayer(Options options) : m_options(std::move(options)) { }
+TonePlayer::TonePlayer(Options options) : m_options(std::move(options))
+{
+    static int count = 0;
+    m_token = QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++count);
+}
 
 TonePlayer::~TonePlayer()
 {
@@ -130,7 +134,8 @@ bool TonePlayer::startPipeWirePlayer()
                 + synth)
         != 0)
         return false;
-    QString properties = QStringLiteral("{ application.name = \"%1\"").arg(m_options.applicationName);
+    QString properties = QStringLiteral("{ application.name = \"%1\" quorvel.test.player = \"%2\"")
+                             .arg(m_options.applicationName, m_token);
     if (!m_options.applicationID.isEmpty())
         properties += QStringLiteral(" application.id = \"%1\"").arg(m_options.applicationID);
     properties += QStringLiteral(" }");
@@ -162,7 +167,8 @@ bool TonePlayer::start(std::chrono::milliseconds timeout)
     QStringList playerArguments { QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
         QStringLiteral("--rate=") + rate, QStringLiteral("--channels=") + channels,
         QStringLiteral("--latency-msec=20"),
-        QStringLiteral("--property=application.name=") + m_options.applicationName };
+        QStringLiteral("--property=application.name=") + m_options.applicationName,
+        QStringLiteral("--property=quorvel.test.player=") + m_token };
     if (!m_options.applicationID.isEmpty())
         playerArguments << QStringLiteral("--property=application.id=") + m_options.applicationID;
     m_player->start(QStringLiteral("pacat"), playerArguments);
@@ -222,9 +228,10 @@ qint32 TonePlayer::pid() const
 
 std::optional<quint32> TonePlayer::sinkInputIndex() const
 {
-    const QString pid = QString::number(this->pid());
+    if (!isRunning())
+        return std::nullopt;
     for (const auto &input : pactlBlocks(QStringLiteral("sink-inputs"))) {
-        if (input.value(QStringLiteral("application.process.id")) == pid)
+        if (input.value(QStringLiteral("quorvel.test.player")) == m_token)
             return input.value(QStringLiteral("#")).toUInt();
     }
     return std::nullopt;

@@ -93,6 +93,7 @@ private:
 
     Options m_options;
     QString m_file; // the pipewire player's tone
+    QString m_token; // tells this player's stream from the others
     std::unique_ptr<QProcess> m_generator;
     std::unique_ptr<QProcess> m_player;
 };

@@ -17,8 +17,8 @@ class FakeTapSession final : public TranslateMac::TapSession {
 public:
     explicit FakeTapSession(bool sound) : m_sound(sound)
     {
-        auto [sink, packets]
-            = TranslateCore::makeChannel<TranslateMac::CapturedPacket>(TranslateMac::packetStreamCapacity);
+        auto [sink, packets] = TranslateCore::makeChannel<TranslateMac::CapturedPacket>(
+            TranslateMac::packetStreamCapacity);
         m_sink.emplace(std::move(sink));
         m_packets.emplace(std::move(packets));
     }

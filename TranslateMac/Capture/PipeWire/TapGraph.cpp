@@ -14,8 +14,8 @@
 
 namespace TranslateMac {
 
-using TranslateCore::TranslationFailure;
 using ApplicationMatch::ProcessState;
+using TranslateCore::TranslationFailure;
 
 namespace {
 
@@ -23,6 +23,10 @@ namespace {
 // application's processes are looked at (frozen, or gone between two songs).
 constexpr long watchPeriodNanoseconds = 50'000'000;
 constexpr unsigned ticksPerProcessCheck = 4;
+// The session manager's changes of the default output reach a client only when it binds the
+// metadata anew (WirePlumber 0.4 with PipeWire 0.3.65 announces them to no listener), so a
+// whole-system tap reads them again this often.
+constexpr unsigned ticksPerDefaultCheck = 10;
 
 } // namespace
 
@@ -99,8 +103,8 @@ struct TapGraphEvents {
             data, info && (info->change_mask & PW_NODE_CHANGE_MASK_PROPS) ? info->props : nullptr);
     }
 
-    static void global(void *data, std::uint32_t id, std::uint32_t, const char *type,
-        std::uint32_t, const spa_dict *props)
+    static void global(void *data, std::uint32_t id, std::uint32_t, const char *type, std::uint32_t,
+        const spa_dict *props)
     {
         auto *graph = static_cast<TapGraph *>(data);
         if (std::strcmp(type, PW_TYPE_INTERFACE_Client) == 0) {
@@ -114,15 +118,13 @@ struct TapGraphEvents {
                 graph->ports[id] = *port;
                 graph->linkAll();
             }
-        } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && !graph->metadata && props) {
+        } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && !graph->metadataId
+            && props) {
             const char *name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
             if (!name || std::strcmp(name, "default") != 0)
                 return;
-            graph->metadata = static_cast<pw_proxy *>(pw_registry_bind(
-                graph->registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
-            if (graph->metadata)
-                pw_metadata_add_listener(reinterpret_cast<pw_metadata *>(graph->metadata),
-                    &graph->metadataListener, &metadataEvents, graph);
+            graph->metadataId = id;
+            graph->bindMetadata();
         }
     }
 
@@ -134,11 +136,14 @@ struct TapGraphEvents {
             graph->unlinkPort(id);
             return;
         }
+        if (graph->metadataId == id)
+            graph->metadataId.reset();
         graph->frozenNodes.erase(id);
+        graph->checkedNodes.erase(id);
         const auto object = graph->processObjects.find(id);
         if (object == graph->processObjects.end())
             return;
-        const bool ours = object->second.application.belongsTo(graph->source);
+        const bool ours = graph->belongsToSource(object->second);
         graph->processObjects.erase(object);
         // An application ends its streams between songs; only its disappearance ends the
         // capture, which the watch finds out when its process is still running meanwhile.
@@ -176,8 +181,8 @@ struct TapGraphEvents {
         if (spa_format_parse(param, &mediaType, &mediaSubtype) >= 0
             && mediaType == SPA_MEDIA_TYPE_audio && mediaSubtype == SPA_MEDIA_SUBTYPE_raw
             && spa_format_audio_raw_parse(param, &raw) >= 0 && raw.format == SPA_AUDIO_FORMAT_F32)
-            format = { double(raw.rate), int(raw.channels), TranslateCore::SampleType::float32,
-                true };
+            format
+                = { double(raw.rate), int(raw.channels), TranslateCore::SampleType::float32, true };
         graph->writer.setFormat(format);
     }
 
@@ -198,10 +203,7 @@ struct TapGraphEvents {
         pw_stream_queue_buffer(graph->stream, buffer);
     }
 
-    static void watchTick(void *data, std::uint64_t)
-    {
-        static_cast<TapGraph *>(data)->watch();
-    }
+    static void watchTick(void *data, std::uint64_t) { static_cast<TapGraph *>(data)->watch(); }
 
     template <typename Events> static Events make(std::uint32_t version)
     {
@@ -290,7 +292,8 @@ int TapGraph::createStream()
         PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_INACTIVE);
     if (!source.pid)
         flags = pw_stream_flags(flags | PW_STREAM_FLAG_AUTOCONNECT);
-    const int connected = pw_stream_connect(stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1);
+    const int connected
+        = pw_stream_connect(stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1);
     if (connected < 0)
         return connected;
     io = true;
@@ -345,10 +348,35 @@ void TapGraph::lost()
 bool TapGraph::sourcePresent() const
 {
     for (const auto &[id, object] : processObjects) {
-        if (object.application.belongsTo(source))
+        if (belongsToSource(object))
             return true;
     }
     return false;
+}
+
+SoundServerClient TapGraph::applicationOf(const TapProcessObject &object) const
+{
+    SoundServerClient application = object.application;
+    const auto client = object.client ? processObjects.find(*object.client) : processObjects.end();
+    if (client == processObjects.end())
+        return application;
+    const SoundServerClient &owner = client->second.application;
+    if (!application.pid)
+        application.pid = owner.pid;
+    if (!application.identity()) {
+        application.applicationID = owner.applicationID;
+        application.binary = owner.binary;
+    }
+    return application;
+}
+
+bool TapGraph::belongsToSource(const TapProcessObject &object) const
+{
+    // A stream belongs to the application of its client too: the source list is made of clients.
+    if (applicationOf(object).belongsTo(source))
+        return true;
+    const auto client = object.client ? processObjects.find(*object.client) : processObjects.end();
+    return client != processObjects.end() && client->second.application.belongsTo(source);
 }
 
 void TapGraph::linkAll()
@@ -364,8 +392,15 @@ void TapGraph::linkAll()
     for (const auto &[id, port] : ports) {
         const auto node = processObjects.find(port.node);
         if (!port.isOutput || port.isMonitor || node == processObjects.end()
-            || !node->second.isOutputStream || frozenNodes.contains(port.node)
-            || !node->second.application.belongsTo(source))
+            || !node->second.isOutputStream || !belongsToSource(node->second))
+            continue;
+        // A stream is looked at before its first link: a frozen one would hold up the tap.
+        if (checkedNodes.insert(port.node).second) {
+            const std::optional<qint32> pid = applicationOf(node->second).pid;
+            if (pid && ApplicationMatch::processState(*pid) == ProcessState::stopped)
+                frozenNodes.insert(port.node);
+        }
+        if (frozenNodes.contains(port.node))
             continue;
         for (std::uint32_t input : TapProperties::inputsFor(port.channel, inputs))
             link(port, input, ours);
@@ -409,15 +444,21 @@ void TapGraph::unlinkNode(std::uint32_t node)
 
 void TapGraph::followDefaultSink()
 {
-    // The whole system is what the user hears: when the default output changes, the tap moves
-    // there too (the session manager moves a stream whose target is set in the metadata).
-    if (source.pid || !started || !stream || !metadata || !defaultSink
-        || defaultSink == followedSink)
+    // The whole system is what the user hears: when the default output changes, the tap is made
+    // again on the new one (a tap never moves by itself, so it never records something else).
+    if (source.pid || !started || !stream || !defaultSink || defaultSink == followedSink)
         return;
-    followedSink = defaultSink;
-    const QByteArray name = defaultSink->toUtf8();
-    pw_metadata_set_property(reinterpret_cast<pw_metadata *>(metadata),
-        pw_stream_get_node_id(stream), "target.object", nullptr, name.constData());
+    spa_hook_remove(&streamListener);
+    pw_stream_destroy(stream);
+    stream = nullptr;
+    io = false;
+    started = false;
+    int status = createStream();
+    if (status == 0)
+        status = pw_stream_set_active(stream, true);
+    if (status < 0)
+        return writer.fail(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+    started = true;
 }
 
 void TapGraph::startWatch()
@@ -443,19 +484,37 @@ void TapGraph::watch()
     if (stopping)
         return;
     writer.keepAlive();
-    if (source.pid && ++watchTicks % ticksPerProcessCheck == 0)
+    ++watchTicks;
+    if (source.pid && watchTicks % ticksPerProcessCheck == 0)
         checkProcesses();
+    if (!source.pid && watchTicks % ticksPerDefaultCheck == 0)
+        bindMetadata();
+}
+
+void TapGraph::bindMetadata()
+{
+    if (!metadataId)
+        return;
+    if (metadata) {
+        spa_hook_remove(&metadataListener);
+        pw_proxy_destroy(metadata);
+    }
+    metadata = static_cast<pw_proxy *>(pw_registry_bind(
+        registry, *metadataId, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+    if (metadata)
+        pw_metadata_add_listener(reinterpret_cast<pw_metadata *>(metadata), &metadataListener,
+            &TapGraphEvents::metadataEvents, this);
 }
 
 void TapGraph::checkProcesses()
 {
     bool relink = false;
     for (const auto &[id, object] : processObjects) {
-        if (!object.isOutputStream || !object.application.pid
-            || !object.application.belongsTo(source))
+        const SoundServerClient application = applicationOf(object);
+        if (!object.isOutputStream || !application.pid || !application.belongsTo(source))
             continue;
         const bool frozen
-            = ApplicationMatch::processState(*object.application.pid) == ProcessState::stopped;
+            = ApplicationMatch::processState(*application.pid) == ProcessState::stopped;
         if (frozen && frozenNodes.insert(id).second) {
             unlinkNode(id);
         } else if (!frozen && frozenNodes.erase(id)) {

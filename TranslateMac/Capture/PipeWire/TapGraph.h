@@ -52,6 +52,9 @@ struct TapGraph {
     // Running: the capture ends when the platform takes its target away.
     void lost();
     bool sourcePresent() const;
+    // The application `object` is part of: its own properties, completed by its client's.
+    SoundServerClient applicationOf(const TapProcessObject &object) const;
+    bool belongsToSource(const TapProcessObject &object) const;
     void linkAll();
     void unlinkNode(std::uint32_t node);
     void unlinkPort(std::uint32_t port);
@@ -59,6 +62,7 @@ struct TapGraph {
     void startWatch();
     void stopWatch();
     void watch();
+    void bindMetadata();
 
     AudioSource source;
     TranslateCore::ChannelSender<TapEvent> events;
@@ -68,6 +72,7 @@ struct TapGraph {
     spa_hook coreListener {};
     pw_registry *registry = nullptr;
     spa_hook registryListener {};
+    std::optional<std::uint32_t> metadataId; // the "default" metadata: the default output
     pw_proxy *metadata = nullptr;
     spa_hook metadataListener {};
     pw_stream *stream = nullptr; // the tap
@@ -98,6 +103,7 @@ struct TapGraph {
     // Application nodes whose process is frozen: they deliver nothing, and a link from them would
     // hold up the whole tap, so they stay unlinked until the process runs again.
     std::set<std::uint32_t> frozenNodes;
+    std::set<std::uint32_t> checkedNodes; // application nodes looked at before their first link
 
 private:
     void bind(std::uint32_t id, const char *type, std::uint32_t version, const void *events);

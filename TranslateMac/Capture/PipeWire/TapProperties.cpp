@@ -28,8 +28,11 @@ TapProcessObject processObject(std::uint32_t id, const PropertyMap &properties, 
     SoundServerClient application { id, processID(properties),
         text("application.name").value_or(QString()), text("application.id"),
         text("application.process.binary") };
+    bool hasClient = false;
+    const std::uint32_t client = properties.value(QStringLiteral("client.id")).toUInt(&hasClient);
     return { id, application, isClient,
-        properties.value(QStringLiteral("media.class")) == QLatin1String("Stream/Output/Audio") };
+        properties.value(QStringLiteral("media.class")) == QLatin1String("Stream/Output/Audio"),
+        hasClient && !isClient ? std::optional<std::uint32_t>(client) : std::nullopt };
 }
 
 std::optional<TapPort> port(std::uint32_t id, const PropertyMap &properties)

@@ -22,6 +22,9 @@ struct TapProcessObject {
     bool isClient = false;
     // A node that plays audio (an application's output stream).
     bool isOutputStream = false;
+    // The client connection a node belongs to. A native PipeWire application's stream nodes do
+    // not name its process; its client does.
+    std::optional<std::uint32_t> client;
 
     friend bool operator==(const TapProcessObject &, const TapProcessObject &) = default;
 };

@@ -24,6 +24,9 @@ constexpr std::size_t mixLagMilliseconds = 60;
 constexpr int attemptsPerStream = 3;
 // How often a quiet capture is topped up with silence.
 constexpr std::chrono::milliseconds keepAlivePeriod(50);
+// pipewire-pulse announces no change of the default output, so the whole system looks at it
+// this often (every this many keep-alive ticks) besides following the server's events.
+constexpr unsigned ticksPerDefaultCheck = 10;
 
 void detach(pa_stream *stream)
 {
@@ -121,6 +124,8 @@ void CaptureOutput::keepAlive()
             return;
         m_keepAlive = nullptr; // the loop freed it after firing
         m_writer.keepAlive();
+        if (wholeSystem() && ++m_ticks % ticksPerDefaultCheck == 0)
+            follow();
         keepAlive();
     });
 }
@@ -202,15 +207,30 @@ void CaptureOutput::follow()
         return;
     }
     m_refreshing = true;
+    if (!wholeSystem())
+        return collectSnapshot();
+    m_connection->freshDefaultSink([this, alive = m_alive](QString name) {
+        if (!*alive)
+            return;
+        m_defaultSinkName = name;
+        collectSnapshot();
+    });
+}
+
+void CaptureOutput::collectSnapshot()
+{
     m_connection->collectSnapshot(
         [this, alive = m_alive](PulseSnapshot snapshot) {
             if (!*alive)
                 return;
             m_refreshing = false;
-            if (wholeSystem())
+            if (wholeSystem()) {
+                if (!m_defaultSinkName.isEmpty())
+                    snapshot.defaultSinkName = m_defaultSinkName;
                 followDefaultSink(snapshot);
-            else
+            } else {
                 applySnapshot(snapshot);
+            }
             if (std::exchange(m_refreshAgain, false))
                 follow();
         },

@@ -54,6 +54,7 @@ private:
     void removeTap(quint32 sinkInput);
     // Looks at the server again: the application's streams, or the default output.
     void follow();
+    void collectSnapshot();
     void applySnapshot(const PulseSnapshot &snapshot);
     void followDefaultSink(const PulseSnapshot &snapshot);
     // Records the monitor of `sink` (whole system); false when the server refused it.
@@ -74,6 +75,9 @@ private:
     pa_sample_spec m_spec {};
     pa_channel_map m_channelMap {};
     pa_time_event *m_keepAlive = nullptr;
+    unsigned m_ticks = 0;
+    // The default sink as a fresh connection last reported it (whole system).
+    QString m_defaultSinkName;
     // The monitor whose recording the server stopped (whole system), if it did.
     QString m_stoppedDevice;
     // Event-thread work still outstanding (server queries) finds the output gone through this.
