@@ -19,8 +19,10 @@ namespace TranslateMac {
 class PacketWriter {
 public:
     using Clock = std::chrono::steady_clock;
-    // Silence is added once nothing arrived for this long: one packet's worth.
-    static constexpr std::chrono::milliseconds quietAfter { 100 };
+    // Silence is added once nothing arrived for this long: longer than a busy machine delays the
+    // server's audio, so late audio is never taken for a pause and followed by silence it would
+    // then overlap.
+    static constexpr std::chrono::milliseconds quietAfter { 300 };
 
     explicit PacketWriter(PacketSink sink);
     PacketWriter(const PacketWriter &) = delete;

@@ -105,13 +105,10 @@ struct TapGraph {
     std::set<std::uint32_t> frozenNodes;
     std::set<std::uint32_t> checkedNodes; // application nodes looked at before their first link
 
-private:
     void bind(std::uint32_t id, const char *type, std::uint32_t version, const void *events);
     void unbind(std::uint32_t id);
     void link(const TapPort &from, std::uint32_t input, std::uint32_t ours);
     void checkProcesses();
-
-    friend struct TapGraphEvents;
 };
 
 } // namespace TranslateMac
