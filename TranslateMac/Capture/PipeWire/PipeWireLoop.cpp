@@ -6,6 +6,10 @@
 #include <pipewire/pipewire.h>
 #include <spa/utils/dict.h>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 #include <cerrno>
 #include <cstring>
 
@@ -18,11 +22,39 @@ PipeWireLoop &PipeWireLoop::shared()
     return *instance;
 }
 
+namespace {
+
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer does not see the thread loop's lock taken on a caller's behalf (libpipewire takes
+// it inside uninstrumented code), so the hand-over of everything the lock protects is told to it
+// here: the loop thread gives the lock up before it polls and takes it back after, a caller
+// takes it in PipeWireLocked and gives it back when done.
+char lockToken;
+
+void beforePoll(void *)
+{
+    __tsan_release(&lockToken);
+}
+
+void afterPoll(void *)
+{
+    __tsan_acquire(&lockToken);
+}
+
+const spa_loop_control_hooks pollHooks { SPA_VERSION_LOOP_CONTROL_HOOKS, beforePoll, afterPoll };
+spa_hook pollHook;
+#endif
+
+} // namespace
+
 PipeWireLoop::PipeWireLoop()
 {
     pw_init(nullptr, nullptr);
     m_loop = pw_thread_loop_new("tap-hardware", nullptr);
     m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
+#if defined(__SANITIZE_THREAD__)
+    pw_loop_add_hook(loop(), &pollHook, &pollHooks, nullptr);
+#endif
     pw_thread_loop_start(m_loop);
 }
 
@@ -34,10 +66,16 @@ pw_loop *PipeWireLoop::loop() const
 PipeWireLocked::PipeWireLocked()
 {
     pw_thread_loop_lock(PipeWireLoop::shared().threadLoop());
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(&lockToken);
+#endif
 }
 
 PipeWireLocked::~PipeWireLocked()
 {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(&lockToken);
+#endif
     pw_thread_loop_unlock(PipeWireLoop::shared().threadLoop());
 }
 

@@ -59,6 +59,7 @@ int TapGraph::createStream()
     if (!stream)
         return -errno;
     pw_stream_add_listener(stream, &streamListener, &TapGraphEvents::streamEvents, this);
+    processing.store(stream, std::memory_order_release);
 
     // Stereo 32-bit float at the graph's own rate: the server neither resamples nor downmixes to
     // mono (its mono mix gains 3 dB and clips); the converter does that.
@@ -232,6 +233,7 @@ void TapGraph::followDefaultSink()
     if (source.pid || !started || !stream || !defaultSink || defaultSink == followedSink)
         return;
     spa_hook_remove(&streamListener);
+    processing.store(nullptr, std::memory_order_release);
     pw_stream_destroy(stream);
     stream = nullptr;
     io = false;
@@ -266,7 +268,11 @@ void TapGraph::watch()
 {
     if (stopping)
         return;
-    writer.keepAlive();
+    // Only an application's tap can fall quiet: a whole-system tap is driven by its output, which
+    // runs while anything listens to it. Audio that is merely late (a busy machine) comes from
+    // a running stream and is never replaced by silence.
+    if (source.pid && !playing())
+        writer.keepAlive();
     ++watchTicks;
     if (source.pid && watchTicks % ticksPerProcessCheck == 0)
         checkProcesses();
@@ -287,6 +293,18 @@ void TapGraph::bindMetadata()
     if (metadata)
         pw_metadata_add_listener(reinterpret_cast<pw_metadata *>(metadata), &metadataListener,
             &TapGraphEvents::metadataEvents, this);
+}
+
+bool TapGraph::playing() const
+{
+    for (const auto &[key, proxy] : links) {
+        const auto port = ports.find(key.first);
+        const auto node
+            = port == ports.end() ? processObjects.end() : processObjects.find(port->second.node);
+        if (node != processObjects.end() && node->second.running)
+            return true;
+    }
+    return false;
 }
 
 void TapGraph::checkProcesses()
@@ -319,6 +337,7 @@ void TapGraph::releaseStream()
     links.clear();
     if (stream) {
         spa_hook_remove(&streamListener);
+        processing.store(nullptr, std::memory_order_release);
         pw_stream_destroy(stream);
         stream = nullptr;
         io = false;
@@ -360,6 +379,7 @@ void TapGraph::destroy()
     links.clear();
     if (stream) {
         spa_hook_remove(&streamListener);
+        processing.store(nullptr, std::memory_order_release);
         pw_stream_destroy(stream);
         stream = nullptr;
         io = false;

@@ -8,6 +8,7 @@
 
 #include <pipewire/pipewire.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -62,6 +63,8 @@ struct TapGraph {
     void startWatch();
     void stopWatch();
     void watch();
+    // One of the application's linked streams is running (not paused, not frozen).
+    bool playing() const;
     void bindMetadata();
 
     AudioSource source;
@@ -76,6 +79,8 @@ struct TapGraph {
     pw_proxy *metadata = nullptr;
     spa_hook metadataListener {};
     pw_stream *stream = nullptr; // the tap
+    // The tap as the data thread reads it: set once the tap exists, cleared before it goes.
+    std::atomic<pw_stream *> processing { nullptr };
     spa_hook streamListener {};
     bool io = false;
     bool started = false;

@@ -80,7 +80,9 @@ void objectInfo(void *data, const spa_dict *props)
     if (!props)
         return;
     TapProcessObject &object = entry->graph->processObjects[entry->id];
+    const bool running = object.running;
     object = TapProperties::processObject(entry->id, propertyMap(props), object.isClient);
+    object.running = running;
     entry->graph->linkAll();
 }
 
@@ -91,8 +93,13 @@ void clientInfo(void *data, const pw_client_info *info)
 
 void nodeInfo(void *data, const pw_node_info *info)
 {
-    objectInfo(
-        data, info && (info->change_mask & PW_NODE_CHANGE_MASK_PROPS) ? info->props : nullptr);
+    if (!info)
+        return;
+    if (info->change_mask & PW_NODE_CHANGE_MASK_STATE) {
+        auto *entry = static_cast<TapGraph::Bound *>(data);
+        entry->graph->processObjects[entry->id].running = info->state == PW_NODE_STATE_RUNNING;
+    }
+    objectInfo(data, (info->change_mask & PW_NODE_CHANGE_MASK_PROPS) ? info->props : nullptr);
 }
 
 void global(void *data, std::uint32_t id, std::uint32_t, const char *type, std::uint32_t,
@@ -180,7 +187,8 @@ void streamParam(void *data, std::uint32_t id, const spa_pod *param)
 void streamProcess(void *data)
 {
     auto *graph = static_cast<TapGraph *>(data);
-    pw_buffer *buffer = pw_stream_dequeue_buffer(graph->stream);
+    pw_stream *stream = graph->processing.load(std::memory_order_acquire);
+    pw_buffer *buffer = stream ? pw_stream_dequeue_buffer(stream) : nullptr;
     if (!buffer)
         return;
     const spa_buffer *spa = buffer->buffer;
@@ -190,7 +198,7 @@ void streamProcess(void *data)
         const std::uint32_t size = std::min(chunk->size, spa->datas[0].maxsize - offset);
         graph->writer.writeBytes(static_cast<const char *>(spa->datas[0].data) + offset, size);
     }
-    pw_stream_queue_buffer(graph->stream, buffer);
+    pw_stream_queue_buffer(stream, buffer);
 }
 
 } // namespace

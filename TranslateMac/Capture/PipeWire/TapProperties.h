@@ -25,6 +25,8 @@ struct TapProcessObject {
     // The client connection a node belongs to. A native PipeWire application's stream nodes do
     // not name its process; its client does.
     std::optional<std::uint32_t> client;
+    // The node is running: the graph schedules it, so its audio reaches the tap.
+    bool running = false;
 
     friend bool operator==(const TapProcessObject &, const TapProcessObject &) = default;
 };

@@ -123,7 +123,10 @@ void CaptureOutput::keepAlive()
         if (!*alive)
             return;
         m_keepAlive = nullptr; // the loop freed it after firing
-        m_writer.keepAlive();
+        // A monitor delivers its output's silence by itself; only an application's capture can
+        // fall quiet (no stream, or streams that deliver nothing).
+        if (!wholeSystem())
+            m_writer.keepAlive();
         if (wholeSystem() && ++m_ticks % ticksPerDefaultCheck == 0)
             follow();
         keepAlive();
