@@ -104,8 +104,9 @@ TEST_P(HeardAudioOnSoundServer, KeepsTheLevelAndChannelsOfWhatPlaysWithoutGaps)
     // sound that must not be heard.
     TonePlayer other(player(440, QStringLiteral("test.heard.other"), 0.5));
     ASSERT_TRUE(app.start());
-    if (!wholeSystem())
+    if (!wholeSystem()) {
         ASSERT_TRUE(other.start());
+    }
     PacketStream packets = capturing(app);
     const PacketRead read = readPacketsUntil(
         packets, [](const auto &p) { return hears(523, 3)(p) && hears(1500, 3)(p); }, 10s);
@@ -217,6 +218,9 @@ TEST_P(HeardAudioOnSoundServer, AFrozenTwinDoesNotSilenceThePlayingApplication)
         GTEST_SKIP() << "about one application's processes";
     TonePlayer twin(player(440, QStringLiteral("test.heard.twin")));
     ASSERT_TRUE(twin.start());
+    // Frozen once it plays (frozen while the server still sets its stream up, it would hold up
+    // the server itself).
+    spinUntil([] { return false; }, 500ms);
     twin.freeze();
     const auto thaw = qScopeGuard([&] { twin.resume(); });
     TonePlayer app(player(1000, QStringLiteral("test.heard.twin")));
