@@ -2,7 +2,7 @@
 // captured audio, and the latency from a click written to the sink to the packet carrying it.
 // Needs the private sound server: eval "$(scripts/start-audio)" first.
 #include "TranslateMac/Capture/CaptureAccess.h"
-#include "TranslateMac/Capture/SystemAudioCapture.h"
+#include "TranslateMac/Capture/PulseAudio/SystemAudioCapture.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,7 +1,7 @@
 // The process-tap capture against the private PipeWire stack (scripts/start-audio pipewire):
 // CPU time this process spends per second of captured 48 kHz stereo audio, and the time from a
 // click written into a player to the packet that carries it. Skips without the stack.
-#include "TranslateMac/Capture/TapAudioCapture.h"
+#include "TranslateMac/Capture/PipeWire/TapAudioCapture.h"
 
 #include "TranslateCore/Async/Clock.h"
 

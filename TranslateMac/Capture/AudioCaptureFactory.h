@@ -24,9 +24,7 @@ public:
     // name. Without a reachable server only the whole-system source is listed.
     static QCoro::Task<QList<AudioSource>> runningSources();
 
-    // The source list for the given sound-server clients: this process, the server's own
-    // services and clients without a process id or name are left out, one entry per application,
-    // sorted by name (case-insensitive, numbers by value, stable), after the whole-system source.
+    // The source list for the given sound-server clients (see RunningApplications::sources).
     static QList<AudioSource> sourcesFromClients(
         const QList<SoundServerClient> &clients, qint64 ownPid);
 };

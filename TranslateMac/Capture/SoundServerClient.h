@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranslateMac/Capture/ApplicationMatch.h"
 #include "TranslateMac/Capture/AudioSource.h"
 
 #include <QString>
@@ -22,9 +23,7 @@ struct SoundServerClient {
     // The process of `source`, or a helper of the same application.
     bool belongsTo(const AudioSource &source) const
     {
-        if (!source.pid)
-            return false;
-        return pid == source.pid || (source.bundleID && identity() == source.bundleID);
+        return ApplicationMatch::belongsTo(pid, identity().value_or(QString()), source);
     }
 
     friend bool operator==(const SoundServerClient &, const SoundServerClient &) = default;

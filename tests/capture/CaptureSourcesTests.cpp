@@ -1,9 +1,10 @@
 #include "support/AudioTestSupport.h"
 #include "support/TestSupport.h"
 
+#include "TranslateMac/Capture/ApplicationMatch.h"
 #include "TranslateMac/Capture/AudioCaptureFactory.h"
 #include "TranslateMac/Capture/CaptureAccess.h"
-#include "TranslateMac/Capture/SystemAudioCapture.h"
+#include "TranslateMac/Capture/PulseAudio/SystemAudioCapture.h"
 #include "TranslateMac/Capture/TapAudioFailure.h"
 
 #include "TranslateCore/Contract/TranslationFailure.h"
@@ -26,7 +27,7 @@ namespace {
 constexpr qint64 ownPid = 900;
 
 SoundServerClient client(std::optional<qint32> pid, const char *name, const char *id = nullptr,
-    const char *binary = "app")
+    const char *binary = nullptr)
 {
     const auto text = [](const char *value) {
         return value ? std::optional<QString>(QString::fromUtf8(value)) : std::nullopt;
@@ -58,6 +59,12 @@ TEST(AudioCaptureFactoryTest, ListsApplicationsByNameAfterTheWholeSystem)
         { { client(9, "Browser", "org.browser"), client(9, "Browser (2)", "org.browser"),
               client(10, "Helper", "org.browser") },
             { "Browser" } },
+        // What one entry captures is what the list shows: processes of one identity (two
+        // windows of one player) and helpers ("id.helper") are one entry.
+        { { client(11, "mpv", nullptr, "mpv"), client(12, "mpv", nullptr, "mpv") }, { "mpv" } },
+        { { client(13, "GPU", "org.browser.gpu"), client(14, "Browser", "org.browser"),
+              client(15, "Browserx", "org.browserx") },
+            { "Browser", "Browserx" } },
     };
     for (const auto &[clients, expected] : cases) {
         SCOPED_TRACE(expected.join(u',').toStdString());
@@ -88,14 +95,29 @@ TEST(AudioSourceTest, NoIdentityDiffersFromAnEmptyOne)
     EXPECT_NE(qHash(without), qHash(withEmpty));
 }
 
-TEST(SoundServerClientTest, BelongsToTheProcessOrItsApplicationIdentity)
+TEST(ApplicationMatchTest, TheProcessAndHelpersOfItsIdentityBelongToAnApplication)
 {
     const AudioSource player { 40, QStringLiteral("Player"), QStringLiteral("org.player") };
-    EXPECT_TRUE(client(40, "x").belongsTo(player));
-    EXPECT_TRUE(client(41, "x", "org.player").belongsTo(player));
-    EXPECT_TRUE(client(42, "x", nullptr, "org.player").belongsTo(player));
-    EXPECT_FALSE(client(43, "x", "org.other", "org.player").belongsTo(player));
+    const std::pair<SoundServerClient, bool> cases[] = {
+        { client(40, "x"), true }, // its process
+        { client(41, "x", "org.player"), true }, // same identity
+        { client(42, "x", nullptr, "org.player"), true }, // the binary stands in for an id
+        { client(43, "x", "org.player.gpu"), true }, // a helper
+        { client(44, "x", "org.playerx"), false },
+        { client(45, "x", "org.other", "org.player"), false }, // the id wins over the binary
+        { client(std::nullopt, "x", "org.play"), false },
+        { client(qint32(::getpid()), "x", "org.player"), false }, // never this program
+    };
+    int row = 0;
+    for (const auto &[candidate, belongs] : cases) {
+        SCOPED_TRACE(row++);
+        EXPECT_EQ(candidate.belongsTo(player), belongs);
+    }
     EXPECT_FALSE(client(40, "x").belongsTo(AudioSource::wholeSystem()));
+    const AudioSource withoutIdentity { 40, QStringLiteral("Player"), std::nullopt };
+    EXPECT_FALSE(client(41, "x", "org.player").belongsTo(withoutIdentity));
+    EXPECT_TRUE(ApplicationMatch::isSoundServerService("wireplumber"));
+    EXPECT_FALSE(ApplicationMatch::isSoundServerService("mpv"));
 }
 
 TEST(CapturedPacketTest, LevelIsFourTimesTheRMSClamped)
@@ -162,7 +184,7 @@ TEST(SystemAudioCaptureAccessTest, AServerThatNeverAnswersFailsWithinTheTimeLimi
     ::close(listener);
 }
 
-TEST(AudioCaptureFactoryTest, ListsAPlayingApplicationButNotThisProcess)
+TEST(RunningSourcesOnSoundServer, ListsAPlayingApplicationButNotThisProcess)
 {
     QUORVEL_REQUIRE_SOUND_SERVER();
     TestSupport::TonePlayer player(TestSupport::tone(1000, QStringLiteral("test.listed"), 0.2));

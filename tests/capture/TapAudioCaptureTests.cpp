@@ -1,8 +1,10 @@
-#include "TranslateMac/Capture/TapAudioCapture.h"
-#include "TranslateMac/Capture/TapProperties.h"
+#include "TranslateMac/Capture/CaptureAccess.h"
+#include "TranslateMac/Capture/PipeWire/TapAudioCapture.h"
+#include "TranslateMac/Capture/PipeWire/TapProperties.h"
 
 #include "TranslateCore/Contract/TranslationFailure.h"
 #include "support/AudioTestSupport.h"
+#include "support/FakeTapSession.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
@@ -40,53 +42,7 @@ QCoro::Task<> track(QCoro::Task<> task, Outcome *outcome)
 }
 
 const TranslationFailure unavailable = TranslationFailure::sourceUnavailable();
-
-class FakeSession final : public TapSession {
-public:
-    explicit FakeSession(bool sound) : m_sound(sound)
-    {
-        auto [sink, packets] = makeChannel<CapturedPacket>(packetStreamCapacity);
-        m_sink.emplace(std::move(sink));
-        m_packets.emplace(std::move(packets));
-    }
-    PacketStream &packets() override { return *m_packets; }
-    QCoro::Task<> start() override
-    {
-        ++starts;
-        m_sink->push(CapturedPacket { QByteArray(3200, m_sound ? '\x10' : '\0') });
-        co_return;
-    }
-    QCoro::Task<> stop(bool flush) override
-    {
-        ++stops;
-        flushed = flush;
-        m_sink->close();
-        co_return;
-    }
-
-    int starts = 0;
-    int stops = 0;
-    bool flushed = false;
-
-private:
-    bool m_sound;
-    std::optional<PacketSink> m_sink;
-    std::optional<PacketStream> m_packets;
-};
-
-struct FakeRecordings {
-    bool sound = true;
-    std::vector<std::shared_ptr<FakeSession>> made;
-
-    TapAudioCapture::MakeRecording factory()
-    {
-        return [this](AudioSource) -> QCoro::Task<std::shared_ptr<TapSession>> {
-            auto session = std::make_shared<FakeSession>(sound);
-            made.push_back(session);
-            co_return session; // a named T: QCoro 0.8 moves from any other lvalue it is given
-        };
-    }
-};
+using FakeRecordings = TestSupport::FakeTapRecordings;
 
 const AudioSource player { 4312, QStringLiteral("Player"), QStringLiteral("org.example.player") };
 
@@ -148,31 +104,56 @@ TEST(TapAudioCapture, ASilentOrStoppedProbeLeavesNoRecordingAndNoPermission)
     }
 }
 
-TEST(TapProperties, MatchesOneApplicationPairsPortsAndNeverFallsBackToAMicrophone)
+TEST(TapAudioCapture, AnUnreachableServerWhilePreparingIsAMissingPermission)
 {
-    const char *pid = "application.process.id", *id = "application.id",
-               *binary = "application.process.binary", *me = "org.example.player";
-    const std::pair<PropertyMap, bool> cases[] = {
-        { { { pid, "4312" } }, true },
-        { { { pid, "99" }, { id, me } }, true },
-        { { { id, "org.example.player.gpu" } }, true }, // a helper process
-        { { { id, "org.example.playerx" } }, false },
-        { { { binary, me } }, true }, // the binary stands in for a missing id
-        { {}, false },
-    };
-    int row = 0;
-    for (const auto &[properties, belongs] : cases) {
-        SCOPED_TRACE(row++);
-        EXPECT_EQ(
-            TapProperties::belongsTo(TapProperties::processObject(1, properties), player), belongs);
-    }
-    const AudioSource withoutIdentity { 4312, QStringLiteral("Player"), std::nullopt };
-    EXPECT_FALSE(TapProperties::belongsTo(
-        TapProperties::processObject(1, { { id, "" }, { pid, "1" } }), withoutIdentity));
+    ManualClock clock;
+    FakeRecordings recordings;
+    recordings.failure = std::make_exception_ptr(SoundServerAccessError(111, "refused"));
+    TapAudioCapture capture(clock, 30s, recordings.factory());
+    EXPECT_EQ(
+        failureOf([&] { runTask(capture.prepare(player)); }), TranslationFailure::permission());
+    EXPECT_FALSE(capture.hasPermission());
+}
 
-    const QList<TapPort> inputs { { 10, 5, false, false, "FL" }, { 11, 5, false, false, "FR" } };
-    EXPECT_EQ(TapProperties::inputsFor("FR", inputs), QList<std::uint32_t>({ 11 }));
-    EXPECT_EQ(TapProperties::inputsFor("", inputs), QList<std::uint32_t>({ 10, 11 }));
+TEST(TapProperties, ReadsApplicationsFromTheirAnnouncedProperties)
+{
+    const TapProcessObject object = TapProperties::processObject(7,
+        { { "application.process.id", "4312" }, { "application.name", "Player" },
+            { "application.id", "org.example.player" }, { "media.class", "Stream/Output/Audio" } },
+        false);
+    EXPECT_EQ(object.application,
+        (SoundServerClient { 7, 4312, "Player", "org.example.player", std::nullopt }));
+    EXPECT_TRUE(object.isOutputStream);
+    EXPECT_FALSE(object.isClient);
+    EXPECT_EQ(TapProperties::processObject(8, { { "application.process.id", "-3" } }, true)
+                  .application.pid,
+        std::nullopt);
+}
+
+TEST(TapProperties, SendsEachSideOfAnApplicationToTheSameSideOnly)
+{
+    const QList<TapPort> ours { { 10, 5, false, false, "FL" }, { 11, 5, false, false, "FR" } };
+    const std::pair<const char *, QList<std::uint32_t>> cases[] = {
+        { "FL", { 10 } },
+        { "FR", { 11 } }, // stereo keeps its sides
+        { "RL", { 10 } },
+        { "SR", { 11 } }, // surround sides fold onto their side
+        { "MONO", { 10, 11 } },
+        { "FC", { 10, 11 } },
+        { "LFE", { 10, 11 } },
+        { "", { 10, 11 } },
+    };
+    for (const auto &[channel, inputs] : cases) {
+        SCOPED_TRACE(channel);
+        EXPECT_EQ(TapProperties::inputsFor(channel, ours), inputs);
+    }
+    // While our ports are still being announced nothing is linked: with one input known, the
+    // other side would land on it.
+    EXPECT_TRUE(TapProperties::inputsFor("FR", ours.first(1)).isEmpty());
+}
+
+TEST(TapProperties, DescribesATapThatNeverFallsBackToAMicrophone)
+{
     EXPECT_EQ(TapProperties::defaultSinkName(R"({"name":"test_sink"})"), "test_sink");
     EXPECT_EQ(TapProperties::defaultSinkName(R"({"name":""})"), std::nullopt);
 
@@ -231,7 +212,7 @@ double loudest(const QList<CapturedPacket> &read, double frequency, qsizetype co
     return best;
 }
 
-class TapAudioCaptureIntegration : public ::testing::Test {
+class TapAudioCaptureOnSoundServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -256,7 +237,7 @@ protected:
 
 } // namespace
 
-TEST_F(TapAudioCaptureIntegration, ApplicationCaptureHearsOnlyThatApplicationAndItsHelpers)
+TEST_F(TapAudioCaptureOnSoundServer, ApplicationCaptureHearsOnlyThatApplicationAndItsHelpers)
 {
     TestSupport::TonePlayer helper(tone(2500, QStringLiteral("test.tone.app.renderer")));
     TestSupport::TonePlayer other(tone(440, QStringLiteral("test.tone.other")));
@@ -278,7 +259,7 @@ TEST_F(TapAudioCaptureIntegration, ApplicationCaptureHearsOnlyThatApplicationAnd
     EXPECT_TRUE(nothingLeftBehind());
 }
 
-TEST_F(TapAudioCaptureIntegration, WholeSystemNeverHearsTheMicrophoneAndFlushesTheRemainder)
+TEST_F(TapAudioCaptureOnSoundServer, WholeSystemNeverHearsTheMicrophoneAndFlushesTheRemainder)
 {
     PacketStream packets = capturing(AudioSource::wholeSystem());
     auto read = TestSupport::readPacketsUntil(
@@ -297,7 +278,7 @@ TEST_F(TapAudioCaptureIntegration, WholeSystemNeverHearsTheMicrophoneAndFlushesT
     EXPECT_TRUE(nothingLeftBehind());
 }
 
-TEST_F(TapAudioCaptureIntegration, ApplicationQuittingEndsTheCaptureWithSourceUnavailable)
+TEST_F(TapAudioCaptureOnSoundServer, ApplicationQuittingEndsTheCaptureWithSourceUnavailable)
 {
     PacketStream packets = capturing(app.source());
     ASSERT_TRUE(TestSupport::readPacketsUntil(packets, hears(1000), 10s).satisfied);
@@ -311,7 +292,7 @@ TEST_F(TapAudioCaptureIntegration, ApplicationQuittingEndsTheCaptureWithSourceUn
     EXPECT_TRUE(nothingLeftBehind());
 }
 
-TEST_F(TapAudioCaptureIntegration, SilentSourceFailsWithNoPlayingAudioAndLeavesNothing)
+TEST_F(TapAudioCaptureOnSoundServer, SilentSourceFailsWithNoPlayingAudioAndLeavesNothing)
 {
     TestSupport::TonePlayer silent(tone(1000, QStringLiteral("test.tone.silent"), 0));
     ASSERT_TRUE(silent.start());
@@ -340,7 +321,7 @@ TEST_F(TapAudioCaptureIntegration, SilentSourceFailsWithNoPlayingAudioAndLeavesN
     EXPECT_TRUE(nothingLeftBehind());
 }
 
-TEST_F(TapAudioCaptureIntegration, ThirtyUnreadPacketsEndTheStreamWithQueueFull)
+TEST_F(TapAudioCaptureOnSoundServer, ThirtyUnreadPacketsEndTheStreamWithQueueFull)
 {
     PacketStream packets = capturing(AudioSource::wholeSystem());
     // Full, and a further packet was refused.
@@ -352,7 +333,7 @@ TEST_F(TapAudioCaptureIntegration, ThirtyUnreadPacketsEndTheStreamWithQueueFull)
     EXPECT_TRUE(nothingLeftBehind());
 }
 
-TEST(TapAudioCaptureDaemon, UnreachableDaemonIsAPromptPermissionFailure)
+TEST(TapAudioCaptureWithoutDaemon, UnreachableDaemonIsAPromptPermissionFailure)
 {
     const auto restore = qScopeGuard([saved = qgetenv("PIPEWIRE_REMOTE")] {
         saved.isNull() ? qunsetenv("PIPEWIRE_REMOTE") : qputenv("PIPEWIRE_REMOTE", saved);

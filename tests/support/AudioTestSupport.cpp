@@ -5,7 +5,9 @@
 #include "TranslateCore/Async/Cancellation.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <sys/prctl.h>
@@ -85,7 +87,11 @@ QStringList pactlList(const QString &kind)
     return pactl({ QStringLiteral("list"), QStringLiteral("short"), kind });
 }
 
-TonePlayer::TonePlayer(Options options) : m_options(std::move(options)) { }
+TonePlayer::TonePlayer(Options options) : m_options(std::move(options))
+{
+    static int count = 0;
+    m_token = QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++count);
+}
 
 TonePlayer::~TonePlayer()
 {
@@ -94,6 +100,7 @@ TonePlayer::~TonePlayer()
 
 void TonePlayer::kill()
 {
+    resume(); // a frozen player would never die
     for (QProcess *process : { m_player.get(), m_generator.get() }) {
         if (process && process->state() != QProcess::NotRunning) {
             process->kill();
@@ -102,10 +109,53 @@ void TonePlayer::kill()
     }
 }
 
+QStringList TonePlayer::toneArguments() const
+{
+    QStringList arguments { QStringLiteral("synth"), QStringLiteral("36000"),
+        QStringLiteral("sine"), QString::number(m_options.frequency) };
+    if (m_options.rightFrequency)
+        arguments << QStringLiteral("sine") << QString::number(*m_options.rightFrequency);
+    return arguments << QStringLiteral("vol") << QString::number(m_options.volume);
+}
+
+bool TonePlayer::startPipeWirePlayer()
+{
+    // A minute of tone in a file of its own: pw-play reads files, not endless pipes.
+    static QTemporaryDir directory;
+    static int count = 0;
+    m_file = directory.filePath(QStringLiteral("tone-%1.wav").arg(++count));
+    QStringList synth = toneArguments();
+    synth[1] = QStringLiteral("60");
+    if (QProcess::execute(QStringLiteral("sox"),
+            QStringList { QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-r"),
+                QString::number(m_options.sampleRate), QStringLiteral("-c"),
+                QString::number(m_options.channels), QStringLiteral("-b"), QStringLiteral("16"),
+                m_file }
+                + synth)
+        != 0)
+        return false;
+    QString properties = QStringLiteral("{ application.name = \"%1\" quorvel.test.player = \"%2\"")
+                             .arg(m_options.applicationName, m_token);
+    if (!m_options.applicationID.isEmpty())
+        properties += QStringLiteral(" application.id = \"%1\"").arg(m_options.applicationID);
+    properties += QStringLiteral(" }");
+    m_player->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    m_player->setStandardOutputFile(QProcess::nullDevice());
+    m_player->setStandardErrorFile(QProcess::nullDevice());
+    m_player->start(QStringLiteral("pw-play"),
+        { QStringLiteral("--latency=20ms"), QStringLiteral("-P"), properties, m_file });
+    return m_player->waitForStarted(3000);
+}
+
 bool TonePlayer::start(std::chrono::milliseconds timeout)
 {
-    m_generator = std::make_unique<QProcess>();
     m_player = std::make_unique<QProcess>();
+    if (m_options.kind == Kind::pipewire) {
+        if (!startPipeWirePlayer())
+            return false;
+        return pollUntil([this] { return sinkInputIndex().has_value(); }, timeout);
+    }
+    m_generator = std::make_unique<QProcess>();
     const QString rate = QString::number(m_options.sampleRate);
     const QString channels = QString::number(m_options.channels);
     // A test that dies (a crash, a time-out) takes its players with it.
@@ -117,21 +167,33 @@ bool TonePlayer::start(std::chrono::milliseconds timeout)
     QStringList playerArguments { QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
         QStringLiteral("--rate=") + rate, QStringLiteral("--channels=") + channels,
         QStringLiteral("--latency-msec=20"),
-        QStringLiteral("--property=application.name=") + m_options.applicationName };
+        QStringLiteral("--property=application.name=") + m_options.applicationName,
+        QStringLiteral("--property=quorvel.test.player=") + m_token };
     if (!m_options.applicationID.isEmpty())
         playerArguments << QStringLiteral("--property=application.id=") + m_options.applicationID;
     m_player->start(QStringLiteral("pacat"), playerArguments);
     // Ten hours of tone: the player runs until it is stopped.
     m_generator->start(QStringLiteral("sox"),
-        { QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-t"), QStringLiteral("raw"),
-            QStringLiteral("-r"), rate, QStringLiteral("-e"), QStringLiteral("floating-point"),
-            QStringLiteral("-b"), QStringLiteral("32"), QStringLiteral("-c"), channels,
-            QStringLiteral("-"), QStringLiteral("synth"), QStringLiteral("36000"),
-            QStringLiteral("sine"), QString::number(m_options.frequency), QStringLiteral("vol"),
-            QString::number(m_options.volume) });
+        QStringList { QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-t"),
+            QStringLiteral("raw"), QStringLiteral("-r"), rate, QStringLiteral("-e"),
+            QStringLiteral("floating-point"), QStringLiteral("-b"), QStringLiteral("32"),
+            QStringLiteral("-c"), channels, QStringLiteral("-") }
+            + toneArguments());
     if (!m_player->waitForStarted(3000) || !m_generator->waitForStarted(3000))
         return false;
     return pollUntil([this] { return sinkInputIndex().has_value(); }, timeout);
+}
+
+void TonePlayer::freeze()
+{
+    if (m_player)
+        ::kill(pid_t(m_player->processId()), SIGSTOP);
+}
+
+void TonePlayer::resume()
+{
+    if (m_player)
+        ::kill(pid_t(m_player->processId()), SIGCONT);
 }
 
 bool TonePlayer::stop(std::chrono::milliseconds timeout)
@@ -142,6 +204,8 @@ bool TonePlayer::stop(std::chrono::milliseconds timeout)
     kill();
     m_player.reset();
     m_generator.reset();
+    if (!m_file.isEmpty())
+        QFile::remove(m_file);
     return pollUntil(
         [&] {
             const auto clients = pactlBlocks(QStringLiteral("clients"));
@@ -164,9 +228,10 @@ qint32 TonePlayer::pid() const
 
 std::optional<quint32> TonePlayer::sinkInputIndex() const
 {
-    const QString pid = QString::number(this->pid());
+    if (!isRunning())
+        return std::nullopt;
     for (const auto &input : pactlBlocks(QStringLiteral("sink-inputs"))) {
-        if (input.value(QStringLiteral("application.process.id")) == pid)
+        if (input.value(QStringLiteral("quorvel.test.player")) == m_token)
             return input.value(QStringLiteral("#")).toUInt();
     }
     return std::nullopt;
@@ -260,6 +325,11 @@ TonePlayer::Options tone(double frequency, const QString &identity, double volum
     options.applicationID = identity;
     options.volume = volume;
     return options;
+}
+
+bool soundServerIsPipeWire()
+{
+    return soundServerFlavour() == QStringLiteral("pipewire");
 }
 
 std::function<bool(const QList<TranslateMac::CapturedPacket> &)> hears(

@@ -1,15 +1,12 @@
-#include "CaptureOutput.h"
+#include "TranslateMac/Capture/PulseAudio/CaptureOutput.h"
 
+#include "TranslateMac/Capture/ApplicationMatch.h"
 #include "TranslateMac/Capture/TapAudioFailure.h"
 
 #include "TranslateCore/Contract/TranslationFailure.h"
 
-#include <QtDebug>
-
 #include <algorithm>
 #include <set>
-
-#include <unistd.h>
 
 namespace TranslateMac {
 
@@ -25,6 +22,11 @@ constexpr pa_usec_t fragmentDuration = 20'000;
 constexpr std::size_t mixLagMilliseconds = 60;
 // Record streams tried per playback stream before it is given up on.
 constexpr int attemptsPerStream = 3;
+// How often a quiet capture is topped up with silence.
+constexpr std::chrono::milliseconds keepAlivePeriod(50);
+// pipewire-pulse announces no change of the default output, so the whole system looks at it
+// this often (every this many keep-alive ticks) besides following the server's events.
+constexpr unsigned ticksPerDefaultCheck = 10;
 
 void detach(pa_stream *stream)
 {
@@ -47,7 +49,7 @@ std::exception_ptr serverFailure(pa_context *context, int fallback = PA_ERR_UNKN
 
 CaptureOutput::CaptureOutput(
     std::shared_ptr<PulseConnection> connection, PacketSink sink, AudioSource source)
-    : m_connection(std::move(connection)), m_sink(std::move(sink)), m_source(std::move(source))
+    : m_connection(std::move(connection)), m_source(std::move(source)), m_writer(std::move(sink))
 {
 }
 
@@ -74,7 +76,8 @@ void CaptureOutput::begin(const PulseSnapshot &snapshot, TranslateCore::OneShot<
     // type; resampling and the downmix to mono are the converter's.
     m_spec = { PA_SAMPLE_FLOAT32LE, sink->sampleSpec.rate, sink->sampleSpec.channels };
     m_channelMap = sink->channelMap;
-    m_format = { double(m_spec.rate), m_spec.channels, TranslateCore::SampleType::float32, true };
+    m_writer.setFormat(
+        { double(m_spec.rate), m_spec.channels, TranslateCore::SampleType::float32, true });
 
     m_connection->setLostHandler([this, alive = m_alive] {
         if (!*alive)
@@ -82,25 +85,52 @@ void CaptureOutput::begin(const PulseSnapshot &snapshot, TranslateCore::OneShot<
         started(serverFailure(m_connection->context(), PA_ERR_CONNECTIONTERMINATED));
         end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
     });
-
-    if (wholeSystem()) {
-        auto tap = std::make_unique<Tap>(
-            Tap { this, PA_INVALID_INDEX, sink->monitorSource, nullptr, false, {} });
-        if (!record(*tap, PA_INVALID_INDEX))
-            return started(serverFailure(m_connection->context()));
-        m_taps.emplace(PA_INVALID_INDEX, std::move(tap));
-        return;
-    }
     pa_context *context = m_connection->context();
     pa_context_set_subscribe_callback(context, serverEvent, this);
-    pa_operation *subscription = pa_context_subscribe(context,
-        pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT),
-        nullptr, nullptr);
+    // The whole system follows the default output; an application follows its streams.
+    const auto mask = wholeSystem()
+        ? pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK)
+        : pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT);
+    pa_operation *subscription = pa_context_subscribe(context, mask, nullptr, nullptr);
     if (!subscription)
         return started(serverFailure(context));
     pa_operation_unref(subscription);
+    m_writer.begin();
+    keepAlive();
+
+    if (wholeSystem()) {
+        if (!recordSink(*sink))
+            started(serverFailure(context));
+        return;
+    }
     applySnapshot(snapshot);
     started(nullptr);
+}
+
+bool CaptureOutput::recordSink(const PulseSink &sink)
+{
+    auto tap = std::make_unique<Tap>(
+        Tap { this, PA_INVALID_INDEX, sink.monitorSource, nullptr, false, {} });
+    if (!record(*tap, PA_INVALID_INDEX))
+        return false;
+    m_taps.emplace(PA_INVALID_INDEX, std::move(tap));
+    return true;
+}
+
+void CaptureOutput::keepAlive()
+{
+    m_keepAlive = m_connection->startTimer(keepAlivePeriod, [this, alive = m_alive] {
+        if (!*alive)
+            return;
+        m_keepAlive = nullptr; // the loop freed it after firing
+        // A monitor delivers its output's silence by itself; only an application's capture can
+        // fall quiet (no stream, or streams that deliver nothing).
+        if (!wholeSystem())
+            m_writer.keepAlive();
+        if (wholeSystem() && ++m_ticks % ticksPerDefaultCheck == 0)
+            follow();
+        keepAlive();
+    });
 }
 
 bool CaptureOutput::record(Tap &tap, quint32 monitoredInput)
@@ -149,8 +179,8 @@ void CaptureOutput::shutdown()
         return;
     *m_alive = false;
     m_connection->setLostHandler(nullptr);
-    if (!wholeSystem())
-        pa_context_set_subscribe_callback(m_connection->context(), nullptr, nullptr);
+    m_connection->freeTimer(m_keepAlive);
+    pa_context_set_subscribe_callback(m_connection->context(), nullptr, nullptr);
     // The taps stay, with what they recorded but did not mix yet, for finish().
     for (auto &[index, tap] : m_taps) {
         if (tap->stream)
@@ -160,17 +190,10 @@ void CaptureOutput::shutdown()
 
 std::exception_ptr CaptureOutput::finish()
 {
-    if (m_closed)
+    if (m_writer.isClosed())
         return nullptr;
     mix(0, true);
-    try {
-        if (std::exception_ptr failure = deliver(m_converter.finish()))
-            end(failure);
-    } catch (...) {
-        end(std::current_exception());
-    }
-    end(nullptr);
-    return m_failure;
+    return m_writer.finish(true);
 }
 
 void CaptureOutput::abort()
@@ -178,23 +201,41 @@ void CaptureOutput::abort()
     end(nullptr);
 }
 
-void CaptureOutput::followApplication()
+void CaptureOutput::follow()
 {
-    if (!*m_alive || m_closed)
+    if (!*m_alive || m_writer.isClosed())
         return;
     if (m_refreshing) {
         m_refreshAgain = true;
         return;
     }
     m_refreshing = true;
+    if (!wholeSystem())
+        return collectSnapshot();
+    m_connection->freshDefaultSink([this, alive = m_alive](QString name) {
+        if (!*alive)
+            return;
+        m_defaultSinkName = name;
+        collectSnapshot();
+    });
+}
+
+void CaptureOutput::collectSnapshot()
+{
     m_connection->collectSnapshot(
         [this, alive = m_alive](PulseSnapshot snapshot) {
             if (!*alive)
                 return;
             m_refreshing = false;
-            applySnapshot(snapshot);
+            if (wholeSystem()) {
+                if (!m_defaultSinkName.isEmpty())
+                    snapshot.defaultSinkName = m_defaultSinkName;
+                followDefaultSink(snapshot);
+            } else {
+                applySnapshot(snapshot);
+            }
             if (std::exchange(m_refreshAgain, false))
-                followApplication();
+                follow();
         },
         [this, alive = m_alive](int) {
             // A broken connection is reported by the lost handler.
@@ -205,12 +246,11 @@ void CaptureOutput::followApplication()
 
 void CaptureOutput::applySnapshot(const PulseSnapshot &snapshot)
 {
-    if (m_closed)
+    if (m_writer.isClosed())
         return;
-    const qint32 ownPid = qint32(::getpid());
     std::set<quint32> clients;
     for (const SoundServerClient &client : snapshot.clients) {
-        if (client.belongsTo(m_source) && client.pid != ownPid)
+        if (client.belongsTo(m_source))
             clients.insert(client.index);
     }
     // The application has no connection to the server left: it has quit.
@@ -234,6 +274,30 @@ void CaptureOutput::applySnapshot(const PulseSnapshot &snapshot)
             m_taps.emplace(input.index, std::move(tap));
     }
     m_attempts = std::move(attempts);
+}
+
+void CaptureOutput::followDefaultSink(const PulseSnapshot &snapshot)
+{
+    if (m_writer.isClosed())
+        return;
+    const PulseSink *sink = snapshot.defaultSink();
+    const auto current = m_taps.find(PA_INVALID_INDEX);
+    if (current != m_taps.end() && sink && current->second->device == sink->monitorSource)
+        return;
+    // The server stopped our recording of the output that is still the default: it ends.
+    if (current == m_taps.end() && sink && sink->monitorSource == m_stoppedDevice)
+        return end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+    // The user hears another output now (or ours went away): record that one instead. What the
+    // old recording held is converted first, so the audio stays in order.
+    removeTap(PA_INVALID_INDEX);
+    if (!sink || sink->monitorSource.isEmpty())
+        return end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
+    m_spec = { PA_SAMPLE_FLOAT32LE, sink->sampleSpec.rate, sink->sampleSpec.channels };
+    m_channelMap = sink->channelMap;
+    m_writer.setFormat(
+        { double(m_spec.rate), m_spec.channels, TranslateCore::SampleType::float32, true });
+    if (!recordSink(*sink))
+        end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
 }
 
 void CaptureOutput::mix(std::size_t atLeast, bool everything)
@@ -260,51 +324,15 @@ void CaptureOutput::mix(std::size_t atLeast, bool everything)
             m_mixed[i] += tap->pending[i];
         tap->pending.erase(tap->pending.begin(), tap->pending.begin() + qsizetype(available));
     }
-    convert(m_mixed.data(), frames);
-}
-
-void CaptureOutput::convert(const float *samples, std::size_t frames)
-{
-    if (m_closed)
-        return;
-    try {
-        const TranslateCore::PCMBuffer buffer(m_format, qsizetype(frames), samples);
-        if (std::exception_ptr failure = deliver(m_converter.convert(buffer)))
-            end(failure);
-    } catch (...) {
-        end(std::current_exception());
-    }
-}
-
-std::exception_ptr CaptureOutput::deliver(QList<QByteArray> frames)
-{
-    for (QByteArray &frame : frames) {
-        if (m_closed)
-            return nullptr;
-        switch (m_sink.push(CapturedPacket { std::move(frame) })) {
-        case TranslateCore::PushResult::ok:
-            break;
-        case TranslateCore::PushResult::full:
-            return std::make_exception_ptr(TranslationFailure::queueFull());
-        case TranslateCore::PushResult::closed:
-            // The consumer went away: nothing more to say to it.
-            m_closed = true;
-            return nullptr;
-        }
-    }
-    return nullptr;
+    m_writer.write(m_mixed.data(), frames);
 }
 
 void CaptureOutput::end(std::exception_ptr error)
 {
-    if (m_closed)
-        return;
-    m_closed = true;
-    m_failure = error;
     if (error)
-        m_sink.closeWithError(std::move(error));
+        m_writer.fail(std::move(error));
     else
-        m_sink.close();
+        m_writer.finish(false);
 }
 
 void CaptureOutput::started(std::exception_ptr error)
@@ -328,8 +356,6 @@ void CaptureOutput::streamStateChanged(pa_stream *stream, void *data)
         // Only a sink's monitor is ever recorded, never a microphone.
         const char *device = pa_stream_get_device_name(stream);
         if (!device || QString::fromUtf8(device) != tap->device) {
-            qWarning("capture: the server attached the recording to %s, not %s", device,
-                qPrintable(tap->device));
             if (self->wholeSystem()) {
                 self->started(std::make_exception_ptr(TapAudioFailure(-PA_ERR_NOENTITY)));
                 self->end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
@@ -344,15 +370,19 @@ void CaptureOutput::streamStateChanged(pa_stream *stream, void *data)
     }
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED:
-        if (self->wholeSystem()) {
-            // Failing before it ever ran is a start-up failure; afterwards the server stopped it.
+        if (self->wholeSystem() && self->m_started) {
+            // Failing before it ever ran is a start-up failure.
             self->started(serverFailure(self->m_connection->context()));
             self->end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
             self->removeTap(tap->sinkInput);
         } else {
-            // The playback stream ended or moved: look again at what the application plays.
+            // The output went away (the capture follows the new default), the server stopped
+            // the recording (the capture ends), or the application's stream ended or moved
+            // (the capture looks again at what it plays).
+            if (self->wholeSystem())
+                self->m_stoppedDevice = tap->device;
             self->removeTap(tap->sinkInput);
-            self->followApplication();
+            self->follow();
         }
         break;
     default:
@@ -371,7 +401,7 @@ void CaptureOutput::streamReadable(pa_stream *stream, std::size_t, void *data)
         if (pa_stream_peek(stream, &samples, &bytes) < 0 || bytes == 0)
             break;
         const std::size_t frames = bytes / frameBytes;
-        if (tap->recording && !self->m_closed) {
+        if (tap->recording && !self->m_writer.isClosed()) {
             // A hole (lost audio) is kept as silence so the frames stay contiguous in time.
             std::vector<float> zeros;
             const float *floats = static_cast<const float *>(samples);
@@ -380,7 +410,7 @@ void CaptureOutput::streamReadable(pa_stream *stream, std::size_t, void *data)
                 floats = zeros.data();
             }
             if (self->wholeSystem()) {
-                self->convert(floats, frames);
+                self->m_writer.write(floats, frames);
             } else {
                 tap->pending.insert(
                     tap->pending.end(), floats, floats + frames * self->m_spec.channels);
@@ -401,7 +431,7 @@ void CaptureOutput::streamMoved(pa_stream *, void *data)
         self->end(std::make_exception_ptr(TranslationFailure::sourceUnavailable()));
     self->removeTap(tap->sinkInput);
     if (!self->wholeSystem())
-        self->followApplication();
+        self->follow();
 }
 
 void CaptureOutput::serverEvent(
@@ -410,9 +440,17 @@ void CaptureOutput::serverEvent(
     auto *self = static_cast<CaptureOutput *>(data);
     const int facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const int kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-    if ((facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_NEW)
-        || (facility == PA_SUBSCRIPTION_EVENT_CLIENT && kind == PA_SUBSCRIPTION_EVENT_REMOVE))
-        self->followApplication();
+    // pipewire-pulse announces a new stream before it has a sink and names the sink in a later
+    // change: both matter. A changed server is a new default output; a removed sink may have
+    // been the one recorded.
+    const bool streamEvent = facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT
+        && (kind == PA_SUBSCRIPTION_EVENT_NEW || kind == PA_SUBSCRIPTION_EVENT_CHANGE);
+    const bool clientGone
+        = facility == PA_SUBSCRIPTION_EVENT_CLIENT && kind == PA_SUBSCRIPTION_EVENT_REMOVE;
+    const bool outputEvent = facility == PA_SUBSCRIPTION_EVENT_SERVER
+        || (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_REMOVE);
+    if (streamEvent || clientGone || outputEvent)
+        self->follow();
 }
 
 } // namespace TranslateMac

@@ -1,7 +1,8 @@
-#include "TapProperties.h"
+#include "TranslateMac/Capture/PipeWire/TapProperties.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 namespace TranslateMac::TapProperties {
 
@@ -18,13 +19,20 @@ std::optional<qint32> processID(const PropertyMap &properties)
 
 } // namespace
 
-TapProcessObject processObject(std::uint32_t id, const PropertyMap &properties)
+TapProcessObject processObject(std::uint32_t id, const PropertyMap &properties, bool isClient)
 {
-    QString identity = properties.value(QStringLiteral("application.id"));
-    if (identity.isEmpty())
-        identity = properties.value(QStringLiteral("application.process.binary"));
-    return { id, processID(properties), identity,
-        properties.value(QStringLiteral("media.class")) == QLatin1String("Stream/Output/Audio") };
+    const auto text = [&](const char *key) -> std::optional<QString> {
+        const QString value = properties.value(QLatin1String(key));
+        return value.isEmpty() ? std::nullopt : std::optional<QString>(value);
+    };
+    SoundServerClient application { id, processID(properties),
+        text("application.name").value_or(QString()), text("application.id"),
+        text("application.process.binary") };
+    bool hasClient = false;
+    const std::uint32_t client = properties.value(QStringLiteral("client.id")).toUInt(&hasClient);
+    return { id, application, isClient,
+        properties.value(QStringLiteral("media.class")) == QLatin1String("Stream/Output/Audio"),
+        hasClient && !isClient ? std::optional<std::uint32_t>(client) : std::nullopt };
 }
 
 std::optional<TapPort> port(std::uint32_t id, const PropertyMap &properties)
@@ -39,16 +47,6 @@ std::optional<TapPort> port(std::uint32_t id, const PropertyMap &properties)
         properties.value(QStringLiteral("audio.channel")) };
 }
 
-bool belongsTo(const TapProcessObject &object, const AudioSource &source)
-{
-    if (source.pid && object.pid == source.pid)
-        return true;
-    if (!source.bundleID || source.bundleID->isEmpty() || object.identity.isEmpty())
-        return false;
-    const QString &identity = *source.bundleID;
-    return object.identity == identity || object.identity.startsWith(identity + QLatin1Char('.'));
-}
-
 std::optional<QString> defaultSinkName(const QString &metadataValue)
 {
     const QJsonValue name
@@ -60,14 +58,24 @@ std::optional<QString> defaultSinkName(const QString &metadataValue)
 
 QList<std::uint32_t> inputsFor(const QString &channel, const QList<TapPort> &inputs)
 {
-    QList<std::uint32_t> same;
-    QList<std::uint32_t> all;
+    static const QSet<QString> left { "FL", "SL", "RL", "FLC", "RLC", "TFL", "TRL", "TSL", "FLW",
+        "FLH", "TFLC", "BLC", "LLFE" };
+    static const QSet<QString> right { "FR", "SR", "RR", "FRC", "RRC", "TFR", "TRR", "TSR", "FRW",
+        "FRH", "TFRC", "BRC", "RLFE" };
+    std::optional<std::uint32_t> ourLeft, ourRight;
     for (const TapPort &input : inputs) {
-        all.append(input.id);
-        if (!channel.isEmpty() && input.channel == channel)
-            same.append(input.id);
+        if (input.channel == QLatin1String("FL"))
+            ourLeft = input.id;
+        else if (input.channel == QLatin1String("FR"))
+            ourRight = input.id;
     }
-    return same.isEmpty() ? all : same;
+    if (!ourLeft || !ourRight)
+        return {};
+    if (left.contains(channel))
+        return { *ourLeft };
+    if (right.contains(channel))
+        return { *ourRight };
+    return { *ourLeft, *ourRight };
 }
 
 PropertyMap description(const AudioSource &source, const std::optional<QString> &defaultSink)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TranslateMac/Capture/AudioSource.h"
+#include "TranslateMac/Capture/SoundServerClient.h"
 
 #include <QHash>
 #include <QList>
@@ -17,11 +18,15 @@ using PropertyMap = QHash<QString, QString>;
 // A client connection or a stream node, and the application it belongs to.
 struct TapProcessObject {
     std::uint32_t id = 0;
-    std::optional<qint32> pid;
-    // What helper processes of one application share: its application id, else its binary.
-    QString identity;
+    SoundServerClient application; // its index is the object id
+    bool isClient = false;
     // A node that plays audio (an application's output stream).
     bool isOutputStream = false;
+    // The client connection a node belongs to. A native PipeWire application's stream nodes do
+    // not name its process; its client does.
+    std::optional<std::uint32_t> client;
+    // The node is running: the graph schedules it, so its audio reaches the tap.
+    bool running = false;
 
     friend bool operator==(const TapProcessObject &, const TapProcessObject &) = default;
 };
@@ -42,18 +47,16 @@ namespace TapProperties {
 inline constexpr const char *nodeDescription = "Quorvel系统音频";
 inline constexpr const char *nodeName = "quorvel-tap";
 
-TapProcessObject processObject(std::uint32_t id, const PropertyMap &properties);
+TapProcessObject processObject(std::uint32_t id, const PropertyMap &properties, bool isClient);
 std::optional<TapPort> port(std::uint32_t id, const PropertyMap &properties);
-
-// Whether `object` is the application of `source` or one of its helper processes (same pid, or an
-// identity equal to the source's or beginning with it followed by ".").
-bool belongsTo(const TapProcessObject &object, const AudioSource &source);
 
 // The node name in a "default.audio.sink" metadata value ({"name":"…"}).
 std::optional<QString> defaultSinkName(const QString &metadataValue);
 
-// Our input ports that an application port of `channel` feeds: the ports of the same channel, or
-// every one of them for a channel we do not have (a mono stream is heard on both sides).
+// Our stereo input ports that an application port of `channel` feeds: left-side channels the
+// left input, right-side ones the right input, and centre, bass and mono channels both. Empty
+// until both of our inputs are known: a link made while our ports are still being announced
+// would put one side on the other.
 QList<std::uint32_t> inputsFor(const QString &channel, const QList<TapPort> &inputs);
 
 // The properties of the capture stream for `source`. The whole system is the default sink's output

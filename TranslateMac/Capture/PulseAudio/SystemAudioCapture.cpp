@@ -1,9 +1,9 @@
-#include "SystemAudioCapture.h"
+#include "TranslateMac/Capture/PulseAudio/SystemAudioCapture.h"
 
-#include "TranslateMac/Capture/AudioCaptureFactory.h"
 #include "TranslateMac/Capture/CaptureAccess.h"
-#include "TranslateMac/Capture/CaptureOutput.h"
-#include "TranslateMac/Capture/PulseConnection.h"
+#include "TranslateMac/Capture/PulseAudio/CaptureOutput.h"
+#include "TranslateMac/Capture/PulseAudio/PulseConnection.h"
+#include "TranslateMac/Capture/RunningApplications.h"
 
 #include "TranslateCore/Contract/TranslationFailure.h"
 
@@ -27,7 +27,21 @@ bool SystemAudioCapture::hasPermission() const
 
 QCoro::Task<QList<AudioSource>> SystemAudioCapture::sources()
 {
-    co_return co_await AudioCaptureFactory::runningSources();
+    co_return co_await runningApplications(m_serverTimeout);
+}
+
+QCoro::Task<QList<AudioSource>> SystemAudioCapture::runningApplications(
+    std::chrono::milliseconds serverTimeout)
+{
+    std::shared_ptr<PulseConnection> connection;
+    try {
+        connection = co_await PulseConnection::open(serverTimeout);
+    } catch (const SoundServerAccessError &) {
+        // Nothing to list; choosing the whole system then reports the missing permission.
+        co_return QList<AudioSource> { AudioSource::wholeSystem() };
+    }
+    const PulseSnapshot snapshot = co_await connection->snapshot();
+    co_return RunningApplications::sources(snapshot.clients, ::getpid());
 }
 
 QCoro::Task<std::shared_ptr<PulseConnection>> SystemAudioCapture::connection()
@@ -64,9 +78,8 @@ QCoro::Task<> SystemAudioCapture::prepare(
         const PulseSink *sink = snapshot.defaultSink();
         capturable = sink && !sink->monitorSource.isEmpty();
     } else {
-        const qint32 ownPid = qint32(::getpid());
         capturable = std::any_of(snapshot.clients.begin(), snapshot.clients.end(),
-            [&](const auto &client) { return client.pid != ownPid && client.belongsTo(source); });
+            [&](const auto &client) { return client.belongsTo(source); });
     }
     if (!capturable) {
         if (!m_prepared && !m_output)

@@ -22,6 +22,9 @@ public:
 
     bool hasPermission() const override;
     QCoro::Task<QList<AudioSource>> sources() override;
+    // The source list from the server's clients; only the whole system without a server.
+    static QCoro::Task<QList<AudioSource>> runningApplications(
+        std::chrono::milliseconds serverTimeout);
     QCoro::Task<> prepare(AudioSource source, TranslateCore::CancellationToken token = {}) override;
     QCoro::Task<PacketStream> start() override;
     QCoro::Task<> stop(bool flush) override;

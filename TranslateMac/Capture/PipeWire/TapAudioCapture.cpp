@@ -1,11 +1,14 @@
-#include "TapAudioCapture.h"
+#include "TranslateMac/Capture/PipeWire/TapAudioCapture.h"
 
-#include "AudioCaptureFactory.h"
-#include "PlaybackProbe.h"
-#include "TapHardware.h"
-#include "TapRecording.h"
+#include "TranslateMac/Capture/CaptureAccess.h"
+#include "TranslateMac/Capture/PipeWire/TapHardware.h"
+#include "TranslateMac/Capture/PipeWire/TapRecording.h"
+#include "TranslateMac/Capture/PlaybackProbe.h"
+#include "TranslateMac/Capture/RunningApplications.h"
 
 #include "TranslateCore/Contract/TranslationFailure.h"
+
+#include <unistd.h>
 
 namespace TranslateMac {
 
@@ -27,7 +30,19 @@ bool TapAudioCapture::isAvailable()
 
 QCoro::Task<QList<AudioSource>> TapAudioCapture::sources()
 {
-    co_return co_await AudioCaptureFactory::runningSources();
+    co_return co_await runningApplications();
+}
+
+QCoro::Task<QList<AudioSource>> TapAudioCapture::runningApplications()
+{
+    QList<SoundServerClient> clients;
+    try {
+        clients = co_await TapHardware::clients();
+    } catch (const SoundServerAccessError &) {
+        // Nothing to list; choosing the whole system then reports the missing permission.
+        co_return QList<AudioSource> { AudioSource::wholeSystem() };
+    }
+    co_return RunningApplications::sources(clients, ::getpid());
 }
 
 QCoro::Task<> TapAudioCapture::prepare(AudioSource source, TranslateCore::CancellationToken token)
@@ -90,7 +105,12 @@ QCoro::Task<PacketStream> TapAudioCapture::start()
 QCoro::Task<std::shared_ptr<TapSession>> TapAudioCapture::makeRecording(
     AudioSource source, QUuid generation)
 {
-    std::shared_ptr<TapSession> recording = co_await m_makeRecording(std::move(source));
+    std::shared_ptr<TapSession> recording;
+    try {
+        recording = co_await m_makeRecording(std::move(source));
+    } catch (...) {
+        std::rethrow_exception(CaptureAccess::failure(std::current_exception()));
+    }
     if (m_generation != generation) {
         try {
             co_await recording->stop(false);

@@ -85,6 +85,11 @@ public:
     // on the event thread.
     void collectSnapshot(std::function<void(PulseSnapshot)> done, Failure failed);
 
+    // Event thread (or Lock held): reads the server's default sink over a connection of its own
+    // and calls `done` with it later, on the event thread (empty when that failed). pipewire-pulse
+    // keeps telling an established connection the default it had when it connected.
+    void freshDefaultSink(std::function<void(QString)> done);
+
     // Main thread: a snapshot, or TapAudioFailure(-code) on error or time-out.
     QCoro::Task<PulseSnapshot> snapshot();
     // Main thread: completes once the server has answered everything sent before it.
@@ -123,6 +128,7 @@ private:
     std::function<void()> m_lost;
     // Queries the server still owes an answer; a broken connection never answers them.
     std::set<SnapshotQuery *> m_queries;
+    std::set<struct DefaultSinkQuery *> m_defaultQueries;
 };
 
 } // namespace TranslateMac

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "TranslateMac/Capture/AudioSource.h"
-#include "TranslateMac/Capture/TapHardware.h"
-#include "TranslateMac/Capture/TapSession.h"
+#include "TranslateMac/Capture/PipeWire/TapHardware.h"
+#include "TranslateMac/Capture/PipeWire/TapSession.h"
 
 #include <memory>
 

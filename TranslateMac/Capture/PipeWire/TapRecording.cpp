@@ -1,4 +1,4 @@
-#include "TapRecording.h"
+#include "TranslateMac/Capture/PipeWire/TapRecording.h"
 
 namespace TranslateMac {
 

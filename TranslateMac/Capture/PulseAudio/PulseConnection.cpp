@@ -1,4 +1,4 @@
-#include "PulseConnection.h"
+#include "TranslateMac/Capture/PulseAudio/PulseConnection.h"
 
 #include "TranslateMac/Capture/CaptureAccess.h"
 #include "TranslateMac/Capture/TapAudioFailure.h"
@@ -145,6 +145,47 @@ struct SnapshotQuery {
     }
 };
 
+// A short-lived second connection that asks for the default sink once.
+struct DefaultSinkQuery {
+    std::set<DefaultSinkQuery *> *live;
+    std::function<void(QString)> done;
+    pa_context *context = nullptr;
+
+    void finish(QString name)
+    {
+        auto handler = std::move(done);
+        live->erase(this);
+        release();
+        delete this;
+        handler(std::move(name));
+    }
+    void release()
+    {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    static void stateChanged(pa_context *context, void *data)
+    {
+        auto *self = static_cast<DefaultSinkQuery *>(data);
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_READY) {
+            pa_operation *operation = pa_context_get_server_info(context, answered, self);
+            if (!operation)
+                return self->finish({});
+            pa_operation_unref(operation);
+        } else if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+            self->finish({});
+        }
+    }
+    static void answered(pa_context *, const pa_server_info *info, void *data)
+    {
+        auto *self = static_cast<DefaultSinkQuery *>(data);
+        self->finish(
+            QString::fromUtf8(info && info->default_sink_name ? info->default_sink_name : ""));
+    }
+};
+
 const PulseSink *PulseSnapshot::sink(quint32 index) const
 {
     for (const PulseSink &candidate : sinks) {
@@ -238,6 +279,10 @@ PulseConnection::~PulseConnection()
             Lock lock(*this);
             for (SnapshotQuery *query : std::exchange(m_queries, {}))
                 delete query;
+            for (DefaultSinkQuery *query : std::exchange(m_defaultQueries, {})) {
+                query->release();
+                delete query;
+            }
             if (m_context) {
                 pa_context_set_state_callback(m_context, nullptr, nullptr);
                 pa_context_disconnect(m_context);
@@ -308,6 +353,18 @@ void PulseConnection::collectSnapshot(std::function<void(PulseSnapshot)> done, F
     auto *query = new SnapshotQuery { this, &m_queries, std::move(done), std::move(failed), {} };
     m_queries.insert(query);
     query->follow(pa_context_get_server_info(m_context, SnapshotQuery::server, query));
+}
+
+void PulseConnection::freshDefaultSink(std::function<void(QString)> done)
+{
+    pa_context *context = pa_context_new(api(), "Quorvel Translate");
+    if (!context)
+        return done({});
+    auto *query = new DefaultSinkQuery { &m_defaultQueries, std::move(done), context };
+    m_defaultQueries.insert(query);
+    pa_context_set_state_callback(context, DefaultSinkQuery::stateChanged, query);
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        query->finish({});
 }
 
 QCoro::Task<PulseSnapshot> PulseConnection::snapshot()

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TranslateMac/Capture/AudioCapturing.h"
-#include "TranslateMac/Capture/TapSession.h"
+#include "TranslateMac/Capture/PipeWire/TapSession.h"
 
 #include "TranslateCore/Async/Clock.h"
 
@@ -29,6 +29,8 @@ public:
 
     // A sound server answers a connection now.
     static bool isAvailable();
+    // The source list from the daemon's clients; only the whole system without a daemon.
+    static QCoro::Task<QList<AudioSource>> runningApplications();
 
     bool hasPermission() const override { return m_hasPermission; }
     QCoro::Task<QList<AudioSource>> sources() override;

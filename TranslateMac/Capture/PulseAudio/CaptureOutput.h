@@ -1,9 +1,8 @@
 #pragma once
 
 #include "TranslateMac/Capture/AudioCapturing.h"
-#include "TranslateMac/Capture/PulseConnection.h"
-
-#include "TranslateCore/AudioConverter/AudioPCMConverter.h"
+#include "TranslateMac/Capture/PacketWriter.h"
+#include "TranslateMac/Capture/PulseAudio/PulseConnection.h"
 
 #include <map>
 #include <memory>
@@ -15,7 +14,8 @@ namespace TranslateMac {
 // they deliver and yields it as packets. Everything in here runs on the connection's event thread
 // (its serial context), or on the main thread with PulseConnection::Lock held.
 //
-// The whole system is one record stream on the default sink's monitor. One application is one
+// The whole system is one record stream on the default sink's monitor, re-opened on the new
+// default sink's monitor when the user switches outputs. One application is one
 // record stream per playback stream of that application (pa_stream_set_monitor_stream), each on
 // the monitor of the sink it plays to; their samples are summed here before conversion, so the
 // application's later streams (next track, a helper process) are captured as they appear.
@@ -52,13 +52,17 @@ private:
     // false when the server refused it.
     bool record(Tap &tap, quint32 monitoredInput);
     void removeTap(quint32 sinkInput);
-    void followApplication();
+    // Looks at the server again: the application's streams, or the default output.
+    void follow();
+    void collectSnapshot();
     void applySnapshot(const PulseSnapshot &snapshot);
+    void followDefaultSink(const PulseSnapshot &snapshot);
+    // Records the monitor of `sink` (whole system); false when the server refused it.
+    bool recordSink(const PulseSink &sink);
     void mix(std::size_t atLeast, bool everything);
-    void convert(const float *samples, std::size_t frames);
-    std::exception_ptr deliver(QList<QByteArray> frames);
     void end(std::exception_ptr error);
     void started(std::exception_ptr error);
+    void keepAlive();
 
     static void streamStateChanged(pa_stream *stream, void *data);
     static void streamReadable(pa_stream *stream, std::size_t, void *data);
@@ -66,14 +70,16 @@ private:
     static void serverEvent(pa_context *, pa_subscription_event_type_t type, quint32, void *data);
 
     std::shared_ptr<PulseConnection> m_connection;
-    PacketSink m_sink;
     AudioSource m_source;
-    TranslateCore::AudioPCMConverter m_converter;
-    TranslateCore::AudioFormat m_format;
+    PacketWriter m_writer;
     pa_sample_spec m_spec {};
     pa_channel_map m_channelMap {};
-    bool m_closed = false;
-    std::exception_ptr m_failure; // what ended the stream, when a failure did
+    pa_time_event *m_keepAlive = nullptr;
+    unsigned m_ticks = 0;
+    // The default sink as a fresh connection last reported it (whole system).
+    QString m_defaultSinkName;
+    // The monitor whose recording the server stopped (whole system), if it did.
+    QString m_stoppedDevice;
     // Event-thread work still outstanding (server queries) finds the output gone through this.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::optional<TranslateCore::OneShot<>> m_started;
