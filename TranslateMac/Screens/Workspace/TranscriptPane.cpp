@@ -2,6 +2,8 @@
 
 #include "TranslateMac/Account/UserDefaultsKeys.h"
 #include "TranslateMac/AppModel/AppModel.h"
+
+#include "TranslateCore/Async/Clock.h"
 #include "TranslateMac/Screens/Captions/FollowingCaptions.h"
 #include "TranslateMac/Screens/Common/Controls.h"
 #include "TranslateMac/Screens/Common/StatusPill.h"
@@ -20,7 +22,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStackedWidget>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -39,13 +40,6 @@ TranscriptPane::TranscriptPane(AppModel &model, QWidget *parent) : QWidget(paren
         UserDefaults::value(UserDefaultsKeys::subtitleSize, UserDefaultsKeys::defaultSubtitleSize)
             .toDouble(),
         workspaceSubtitleBounds.minimum, workspaceSubtitleBounds.maximum);
-    m_copiedTimer = new QTimer(this);
-    m_copiedTimer->setSingleShot(true);
-    m_copiedTimer->setInterval(copiedMilliseconds);
-    connect(m_copiedTimer, &QTimer::timeout, this, [this] {
-        m_copied = false;
-        refresh();
-    });
 
     m_body = new QStackedWidget(this);
     m_empty = new TranscriptEmptyState(m_body);
@@ -281,7 +275,17 @@ void TranscriptPane::copy()
 {
     m_model.copyTranscript();
     m_copied = true;
-    m_copiedTimer->start(); // restarts: the mark stays 1.5 s after the last copy
+    // Replacing the handle cancels the previous wait: the mark stays 1.5 s after the last copy.
+    m_copiedReset = TranslateCore::TaskHandle::start(
+        [this](TranslateCore::CancellationToken token) { return clearCopiedLater(token); });
+    refresh();
+}
+
+QCoro::Task<> TranscriptPane::clearCopiedLater(TranslateCore::CancellationToken token)
+{
+    // Throws when cancelled (another copy, or the pane went away) before touching the pane.
+    co_await m_model.clock().sleep(copiedDuration, token);
+    m_copied = false;
     refresh();
 }
 

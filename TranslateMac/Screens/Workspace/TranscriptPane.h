@@ -2,12 +2,14 @@
 
 #include "TranslateMac/Screens/Workspace/TranscriptCaptionRow.h"
 
+#include "TranslateCore/Async/TaskHandle.h"
+
+#include <QCoroTask>
 #include <QWidget>
 
 class QLabel;
 class QPushButton;
 class QStackedWidget;
-class QTimer;
 class QToolButton;
 
 namespace TranslateMac {
@@ -24,7 +26,7 @@ class TranscriptPane : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int copiedMilliseconds = 1500;
+    static constexpr std::chrono::milliseconds copiedDuration { 1500 };
 
     explicit TranscriptPane(AppModel &model, QWidget *parent = nullptr);
 
@@ -53,13 +55,14 @@ private:
     void setSubtitleSize(double size);
     void setFollowLatest(bool following);
     void copy();
+    QCoro::Task<> clearCopiedLater(TranslateCore::CancellationToken token);
     void runAction();
 
     AppModel &m_model;
     bool m_followLatest = true;
     bool m_copied = false;
     TranscriptRowStyle m_rowStyle;
-    QTimer *m_copiedTimer = nullptr;
+    TranslateCore::TaskHandle m_copiedReset;
     StatusPill *m_status = nullptr;
     QLabel *m_route = nullptr;
     QWidget *m_clock = nullptr;
