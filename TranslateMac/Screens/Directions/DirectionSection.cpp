@@ -212,7 +212,7 @@ LanguagePicker *DirectionSection::openPicker(bool source)
     picker->setAttribute(Qt::WA_DeleteOnClose);
     bool &picking = source ? m_pickingSource : m_pickingTarget;
     picking = true;
-    connect(picker, &QObject::destroyed, this, [&picking] { picking = false; });
+    connect(picker, &LanguagePicker::dismissed, this, [&picking] { picking = false; });
     QPushButton *anchor = source ? m_source : m_target;
     picker->move(anchor->mapToGlobal(QPoint(0, anchor->height() + 4)));
     picker->show();

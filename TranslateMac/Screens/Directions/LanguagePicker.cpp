@@ -110,6 +110,12 @@ void LanguagePicker::pick(const QString &name)
     }
 }
 
+void LanguagePicker::hideEvent(QHideEvent *event)
+{
+    QFrame::hideEvent(event);
+    Q_EMIT dismissed();
+}
+
 void LanguagePicker::rebuild()
 {
     while (QLayoutItem *item = m_list->takeAt(0)) {

@@ -36,6 +36,13 @@ public:
     int preferredHeight() const { return m_preferredHeight; }
     void pick(const QString &name);
 
+Q_SIGNALS:
+    // The popover closed, with or without a pick.
+    void dismissed();
+
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void rebuild();
 
