@@ -184,6 +184,8 @@ void AccountView::refresh()
         m_confirmation->reject();
 }
 
+bool AccountView::showsSessionRow() const { return !m_sessionRow->isHidden(); }
+
 void AccountView::confirmLogout()
 {
     if (m_model.ownsSession() || m_confirmation)
