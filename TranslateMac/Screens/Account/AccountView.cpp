@@ -184,7 +184,10 @@ void AccountView::refresh()
         m_confirmation->reject();
 }
 
-bool AccountView::showsSessionRow() const { return !m_sessionRow->isHidden(); }
+bool AccountView::showsSessionRow() const
+{
+    return !m_sessionRow->isHidden();
+}
 
 void AccountView::confirmLogout()
 {

@@ -29,8 +29,17 @@ QRLoginPane::QRLoginPane(QRLoginModel &login, QWidget *parent) : QWidget(parent)
     m_progress->setFixedSize(120, 4);
     m_headline = Controls::label(QString(), this);
     m_headline->setFont(Theme::font(13, QFont::DemiBold));
-    m_code = new LoginQRCode(this);
+    // The white margin around the code is the quiet zone scanners need to find it.
+    m_quietZone = new QWidget(this);
+    m_quietZone->setObjectName(QStringLiteral("quietZone"));
+    m_quietZone->setAttribute(Qt::WA_StyledBackground);
+    m_quietZone->setStyleSheet(
+        QStringLiteral("#quietZone { background: white; border-radius: 8px; }"));
+    m_code = new LoginQRCode(m_quietZone);
     m_code->setFixedSize(184, 184);
+    auto *quiet = new QVBoxLayout(m_quietZone);
+    quiet->setContentsMargins(14, 14, 14, 14);
+    quiet->addWidget(m_code);
     m_countdown = Controls::label(QString(), this, QStringLiteral("secondary"));
     m_countdown->setFont(Theme::monospacedDigits(10));
     m_confirmation = Controls::label(QString(), this);
@@ -45,8 +54,8 @@ QRLoginPane::QRLoginPane(QRLoginModel &login, QWidget *parent) : QWidget(parent)
     column->setSpacing(8);
     column->addWidget(instructions, 0, Qt::AlignHCenter);
     column->addSpacing(6);
-    for (QWidget *widget : std::initializer_list<QWidget *> {
-             m_progress, m_headline, m_code, m_countdown, m_confirmation, m_message, m_refresh })
+    for (QWidget *widget : std::initializer_list<QWidget *> { m_progress, m_headline, m_quietZone,
+             m_countdown, m_confirmation, m_message, m_refresh })
         column->addWidget(widget, 0, Qt::AlignHCenter);
     column->addStretch(1);
 
@@ -75,7 +84,7 @@ void QRLoginPane::refresh()
     m_progress->setVisible(loading);
     m_headline->setText(qrHeadline(phase));
     m_headline->setVisible(!code);
-    m_code->setVisible(code);
+    m_quietZone->setVisible(code);
     m_countdown->setVisible(code);
     m_confirmation->setVisible(code);
     if (code) {
@@ -106,7 +115,7 @@ QString QRLoginPane::messageText() const
 }
 bool QRLoginPane::showsCode() const
 {
-    return !m_code->isHidden();
+    return !m_quietZone->isHidden();
 }
 
 } // namespace TranslateMac

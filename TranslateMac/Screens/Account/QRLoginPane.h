@@ -33,6 +33,7 @@ private:
     QTimer *m_tick = nullptr;
     QProgressBar *m_progress = nullptr;
     QLabel *m_headline = nullptr;
+    QWidget *m_quietZone = nullptr;
     LoginQRCode *m_code = nullptr;
     QLabel *m_countdown = nullptr;
     QLabel *m_confirmation = nullptr;

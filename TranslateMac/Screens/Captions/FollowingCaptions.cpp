@@ -72,6 +72,11 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     m_rowsLayout->setSpacing(6);
     m_rowsLayout->addStretch(1); // keeps few rows at the top
     m_scroll->setWidget(content);
+    content->setAutoFillBackground(
+        false); // setWidget() turned it on; the caller's background shows
+    m_scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    if (!options.showsScrollBar)
+        m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_region = m_scroll->viewport();
 
     auto *layout = new QVBoxLayout(this);

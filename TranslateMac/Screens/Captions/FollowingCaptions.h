@@ -30,6 +30,7 @@ public:
         int endPadding = 18; // space below the last row
         bool pauseOnDrag = true;
         QColor fadeColour; // the background the band fades into
+        bool showsScrollBar = true;
     };
 
     FollowingCaptions(Options options, CaptionRowFactory row, QWidget *parent = nullptr);

@@ -151,6 +151,7 @@ void DirectionSection::refreshRecent()
     QStringList texts;
     for (const auto &route : routes)
         texts.append(RecentRoutes::chipText(route));
+    m_recent->setVisible(!routes.isEmpty());
     if (texts == m_chipTexts && m_chips->count() == routes.size())
         return;
     m_chipTexts = texts;

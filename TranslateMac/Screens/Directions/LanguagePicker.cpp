@@ -57,6 +57,8 @@ LanguagePicker::LanguagePicker(const QString &title, QList<LanguageOption> optio
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     auto *content = new QWidget;
+    content->setObjectName(QStringLiteral("pickerList"));
+    content->setStyleSheet(QStringLiteral("#pickerList { background: white; }"));
     m_list = new QVBoxLayout(content);
     m_list->setContentsMargins(0, 0, 0, 0);
     m_list->setSpacing(0);

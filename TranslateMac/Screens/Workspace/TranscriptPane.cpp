@@ -36,6 +36,9 @@ QString nativeShortcut(const QString &portable)
 
 TranscriptPane::TranscriptPane(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
+    setObjectName(QStringLiteral("transcriptPane"));
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QStringLiteral("#transcriptPane { background: white; }"));
     m_rowStyle.size = std::clamp(
         UserDefaults::value(UserDefaultsKeys::subtitleSize, UserDefaultsKeys::defaultSubtitleSize)
             .toDouble(),
