@@ -4,6 +4,7 @@
 #include "TranslateMac/Screens/Common/Theme.h"
 
 #include <QLabel>
+#include <QPalette>
 #include <QVBoxLayout>
 
 namespace TranslateMac {
@@ -23,6 +24,9 @@ FloatingLine::FloatingLine(const FloatingLineStyle &style, QWidget *parent)
     layout->setSpacing(2);
     layout->addWidget(m_target);
     layout->addWidget(m_source);
+    QPalette dim = m_source->palette();
+    dim.setColor(QPalette::WindowText, QColor(255, 255, 255, 150));
+    m_source->setPalette(dim);
 }
 
 void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool latest)
@@ -36,8 +40,10 @@ void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool lates
                     .arg(Theme::accent().lighter(130).name(), CaptionText::cursor);
     m_target->setText(html);
     m_target->setFont(Theme::font(m_style.size, QFont::DemiBold));
-    m_target->setStyleSheet(target.placeholder ? QStringLiteral("color: rgba(255,255,255,140);")
-                                               : QStringLiteral("color: white;"));
+    QPalette palette = m_target->palette();
+    palette.setColor(
+        QPalette::WindowText, target.placeholder ? QColor(255, 255, 255, 140) : Qt::white);
+    m_target->setPalette(palette);
     const Qt::LayoutDirection direction = m_style.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight;
     m_target->setLayoutDirection(direction);
     m_target->setAlignment(
@@ -47,7 +53,6 @@ void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool lates
     m_sourcePlain = caption.source;
     m_source->setText(caption.source.toHtmlEscaped());
     m_source->setFont(Theme::font(qMax(11.0, m_style.size * 0.55)));
-    m_source->setStyleSheet(QStringLiteral("color: rgba(255,255,255,150);"));
 }
 
 QString FloatingLine::targetText() const

@@ -62,7 +62,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void reconcileRows();
+    void reconcileRows(const QList<TranslateCore::Caption> &previous);
     void animateIn(CaptionRowView *row);
     void scrollToLatest();
     void placeOverlays();

@@ -6,6 +6,7 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QPalette>
 
 namespace TranslateMac {
 
@@ -48,6 +49,9 @@ TranscriptCaptionRow::TranscriptCaptionRow(const TranscriptRowStyle &style, QWid
         tag->setFont(Theme::font(9, QFont::DemiBold));
         tag->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
+    QPalette dim = m_source->palette();
+    dim.setColor(QPalette::WindowText, Theme::secondaryText());
+    m_source->setPalette(dim);
     layout->addWidget(sourceTag, 0, 0, Qt::AlignTop);
     layout->addWidget(m_source, 0, 1);
     layout->addWidget(targetTag, 1, 0, Qt::AlignTop);
@@ -64,7 +68,6 @@ void TranscriptCaptionRow::showCaption(const TranslateCore::Caption &caption, bo
     m_source->setText(html(source));
     m_target->setText(html(target));
     m_source->setFont(Theme::font(std::max(10.0, m_style.size * 0.62)));
-    m_source->setStyleSheet(QStringLiteral("color: %1;").arg(Theme::secondaryText().name()));
     m_target->setFont(Theme::font(m_style.size, QFont::DemiBold));
     m_target->setLayoutDirection(m_style.targetRightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
     m_target->setAlignment(

@@ -237,7 +237,10 @@ void TranscriptPane::refresh()
     if (!button.shortcut.isEmpty())
         label += QStringLiteral("  ") + nativeShortcut(button.shortcut);
     m_action->setText(label);
-    m_action->setIcon(SymbolIcons::drawn(button.icon, Qt::white));
+    if (m_action->property("symbol").toString() != button.icon) {
+        m_action->setIcon(SymbolIcons::drawn(button.icon, Qt::white));
+        m_action->setProperty("symbol", button.icon);
+    }
     m_action->setEnabled(button.enabled);
     Controls::setHelp(m_action, button.help);
 }
