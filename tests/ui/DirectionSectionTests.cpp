@@ -81,3 +81,34 @@ TEST_F(DirectionSectionTest, TooFewPointsAddTheTopUpNote)
     EXPECT_EQ(section->quoteText(), "10 积分/分钟 · 余额不足");
     EXPECT_EQ(section->minimumText(), "启动至少需要 20 积分，请在手机 App 中充值");
 }
+
+TEST(LanguagePickerTest, SearchesFromNineLanguagesAndReportsThePick)
+{
+    QList<LanguageOption> options;
+    for (const char *code : { "en", "fr", "de", "ja", "ko", "es", "it", "zh-TW", "yue" })
+        options.append({ QString::fromLatin1(code).toUpper() + QStringLiteral(" 语"), code });
+    std::optional<LanguageOption> picked;
+    LanguagePicker picker("目标语言", options, QStringLiteral("JA 语"), true,
+        [&](const LanguageOption &option) { picked = option; });
+    picker.show();
+    EXPECT_TRUE(picker.showsSearch());
+    EXPECT_EQ(picker.listedNames().size(), 9);
+    EXPECT_EQ(picker.preferredHeight(), 3 * 26 + 9 * 31 + 88 + 14);
+    EXPECT_EQ(picker.height(), std::min(picker.preferredHeight(), LanguagePicker::maximumHeight));
+
+    picker.setQuery("  ");
+    EXPECT_EQ(picker.listedNames().size(), 9);
+    picker.setQuery("Zh");
+    EXPECT_EQ(picker.listedNames(), QStringList { "ZH-TW 语" });
+    EXPECT_TRUE(picker.sectionTitles().isEmpty()); // one section: no header
+    picker.setQuery("klingon");
+    EXPECT_TRUE(picker.listedNames().isEmpty());
+    EXPECT_TRUE(picker.showsNoMatch());
+    EXPECT_EQ(picker.height(), 31 + 88 + 14);
+
+    picker.setQuery("");
+    picker.pick("FR 语");
+    ASSERT_TRUE(picked.has_value());
+    EXPECT_EQ(picked->code, "fr");
+    EXPECT_FALSE(picker.isVisible());
+}

@@ -2,12 +2,12 @@
 
 #include "TranslateMac/Account/QRLoginModel.h"
 #include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
-#include "TranslateMac/Update/AppUpdateModel.h"
 #include "TranslateMac/Screens/Directions/DirectionSection.h"
 #include "TranslateMac/Screens/Directions/LanguagePicker.h"
 #include "TranslateMac/Screens/Root/AppContentView.h"
 #include "TranslateMac/Screens/Workspace/SidebarView.h"
 #include "TranslateMac/Screens/Workspace/WorkspaceView.h"
+#include "TranslateMac/Update/AppUpdateModel.h"
 
 #include <QPainter>
 

@@ -136,3 +136,21 @@ TEST_F(TranscriptPaneTest, LevelMeterRisesWhilePlaybackArrives)
     model->stop();
     EXPECT_TRUE(settledIn(State::completed));
 }
+
+TEST_F(TranscriptPaneTest, RightToLeftTargetsAreLaidOutRightToLeft)
+{
+    signIn();
+    model->setSelectedRoute("ZH_AR");
+    ASSERT_TRUE(waitFor([&] { return !model->quoteBusy() && model->canStart(); }));
+    auto pane = makePane();
+    startListening();
+    sendCaption(1, "asr.final", "晚上好");
+    sendCaption(1, "translation.final", "مساء الخير");
+    ASSERT_TRUE(waitFor([&] { return pane->captions().rowCount() == 1; }));
+    settle();
+    EXPECT_EQ(row(*pane, 0)->targetText(), "مساء الخير");
+    EXPECT_TRUE(row(*pane, 0)->targetIsRightToLeft());
+    screenshot(*pane, "11-workspace-right-to-left");
+    model->stop();
+    EXPECT_TRUE(settledIn(State::completed));
+}

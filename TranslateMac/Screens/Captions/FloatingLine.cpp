@@ -46,8 +46,9 @@ void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool lates
     m_target->setPalette(palette);
     const Qt::LayoutDirection direction = m_style.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight;
     m_target->setLayoutDirection(direction);
-    m_target->setAlignment(
-        (m_style.rightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    m_target->setAlignment((m_style.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute
+                                                : Qt::AlignLeft | Qt::AlignAbsolute)
+        | Qt::AlignVCenter);
 
     m_source->setVisible(m_style.showSource);
     m_sourcePlain = caption.source;

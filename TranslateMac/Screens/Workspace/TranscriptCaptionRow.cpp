@@ -70,8 +70,14 @@ void TranscriptCaptionRow::showCaption(const TranslateCore::Caption &caption, bo
     m_source->setFont(Theme::font(std::max(10.0, m_style.size * 0.62)));
     m_target->setFont(Theme::font(m_style.size, QFont::DemiBold));
     m_target->setLayoutDirection(m_style.targetRightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
-    m_target->setAlignment(
-        (m_style.targetRightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    m_target->setAlignment((m_style.targetRightToLeft ? Qt::AlignRight | Qt::AlignAbsolute
+                                                      : Qt::AlignLeft | Qt::AlignAbsolute)
+        | Qt::AlignVCenter);
+}
+
+bool TranscriptCaptionRow::targetIsRightToLeft() const
+{
+    return m_target->layoutDirection() == Qt::RightToLeft;
 }
 
 double TranscriptCaptionRow::targetPointSize() const

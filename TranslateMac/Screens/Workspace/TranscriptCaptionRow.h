@@ -23,6 +23,7 @@ public:
     QString sourceText() const { return m_sourcePlain; }
     QString targetText() const { return m_targetPlain; }
     double targetPointSize() const;
+    bool targetIsRightToLeft() const;
 
 private:
     const TranscriptRowStyle &m_style;
