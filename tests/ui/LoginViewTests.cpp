@@ -85,7 +85,6 @@ TEST_F(LoginViewTest, ShowsTheQRCodeAndOffersARefreshOnceRefused)
     ASSERT_NE(code, nullptr);
     EXPECT_EQ(code->rows(), challenge.rows);
     EXPECT_EQ(code->accessibleName(), "登录二维码，请使用手机Quorvel扫码");
-    screenshot(*view, "login-qr");
 
     service().control(
         "POST", "device-login", { { "challengeId", challenge.id }, { "action", "reject" } });

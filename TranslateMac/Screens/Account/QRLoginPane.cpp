@@ -43,7 +43,8 @@ QRLoginPane::QRLoginPane(QRLoginModel &login, QWidget *parent) : QWidget(parent)
     m_countdown = Controls::label(QString(), this, QStringLiteral("secondary"));
     m_countdown->setFont(Theme::monospacedDigits(10));
     m_confirmation = Controls::label(QString(), this);
-    m_confirmation->setFont(Theme::font(13, QFont::DemiBold));
+    // Monospaced, so 0 and O or 1 and I are told apart when comparing with the phone.
+    m_confirmation->setFont(Theme::monospacedDigits(13, QFont::DemiBold));
     m_message = Controls::label(QString(), this, QStringLiteral("secondary"));
     m_message->setWordWrap(true);
     m_message->setAlignment(Qt::AlignCenter);

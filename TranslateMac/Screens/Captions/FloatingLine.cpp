@@ -1,7 +1,11 @@
 #include "TranslateMac/Screens/Captions/FloatingLine.h"
 
 #include "TranslateMac/Screens/Captions/CaptionText.h"
+#include "TranslateMac/Screens/Common/Motion.h"
 #include "TranslateMac/Screens/Common/Theme.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QPropertyAnimation>
 
 #include <QLabel>
 #include <QPalette>
@@ -33,7 +37,10 @@ void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool lates
 {
     const CaptionText::Block target
         = CaptionText::floatingTarget(caption, latest, m_style.owningSession);
-    m_plainTarget = target.text + (target.cursor ? CaptionText::cursor : QString());
+    const QString before = std::exchange(
+        m_plainTarget, target.text + (target.cursor ? CaptionText::cursor : QString()));
+    if (!before.isEmpty() && before != m_plainTarget)
+        easeInChange();
     QString html = target.text.toHtmlEscaped();
     if (target.cursor)
         html += QStringLiteral("<span style=\"color:%1\">%2</span>")
@@ -54,6 +61,23 @@ void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool lates
     m_sourcePlain = caption.source;
     m_source->setText(caption.source.toHtmlEscaped());
     m_source->setFont(Theme::font(qMax(11.0, m_style.size * 0.55)));
+}
+
+void FloatingLine::easeInChange()
+{
+    if (Motion::reduceMotion() || !isVisible() || m_target->graphicsEffect())
+        return;
+    auto *opacity = new QGraphicsOpacityEffect(m_target);
+    m_target->setGraphicsEffect(opacity);
+    auto *fade = new QPropertyAnimation(opacity, "opacity", m_target);
+    fade->setDuration(300);
+    fade->setEasingCurve(Motion::easeOut);
+    fade->setStartValue(0.55);
+    fade->setEndValue(1.0);
+    // The effect costs a render pass per frame: drop it once the text is in place.
+    connect(fade, &QPropertyAnimation::finished, m_target,
+        [this] { m_target->setGraphicsEffect(nullptr); });
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 QString FloatingLine::targetText() const
