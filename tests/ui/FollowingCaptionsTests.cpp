@@ -13,6 +13,7 @@
 
 using namespace TranslateMac;
 using TranslateCore::Caption;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -152,4 +153,18 @@ TEST_F(FollowingCaptionsTest, KeepsTheNewestCaptionInViewWhileFollowing)
     EXPECT_EQ(list->rowCount(), 40);
     EXPECT_TRUE(list->showsLatest());
     EXPECT_EQ(list->unseen(), 0);
+}
+
+TEST_F(FollowingCaptionsTest, AnimatedRowsSettleInPlaceAtTheBottom)
+{
+    qputenv("QUORVEL_REDUCE_MOTION", "0");
+    build(true);
+    list->setCaptions(captions(24));
+    EXPECT_NE(list->rowAt(23)->graphicsEffect(), nullptr); // fading in
+    // The fade and the scroll take 0.3 s.
+    TestSupport::spinUntil([&] { return list->rowAt(23)->graphicsEffect() == nullptr; }, 2s);
+    TestSupport::spinUntil([&] { return list->showsLatest(); }, 2s);
+    EXPECT_EQ(list->rowAt(23)->graphicsEffect(), nullptr);
+    EXPECT_EQ(list->rowAt(23)->contentsMargins().top(), 0);
+    EXPECT_TRUE(list->showsLatest());
 }
