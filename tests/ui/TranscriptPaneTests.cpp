@@ -154,3 +154,15 @@ TEST_F(TranscriptPaneTest, RightToLeftTargetsAreLaidOutRightToLeft)
     model->stop();
     EXPECT_TRUE(settledIn(State::completed));
 }
+
+TEST_F(TranscriptPaneTest, FollowToggleSaysWhetherItFollows)
+{
+    auto pane = makePane();
+    click(*pane, "自动跟随最新字幕：开");
+    EXPECT_FALSE(pane->followLatest());
+    EXPECT_FALSE(pane->captions().following());
+    EXPECT_TRUE(hasButton(*pane, "自动跟随最新字幕：关"));
+    click(*pane, "自动跟随最新字幕：关");
+    EXPECT_TRUE(pane->followLatest());
+    EXPECT_TRUE(pane->captions().following());
+}
