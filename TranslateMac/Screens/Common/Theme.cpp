@@ -143,8 +143,8 @@ QIcon Theme::icon(const QString &symbolName)
     else
         // The product mark keeps its accent colour, which reads on light and dark panels alike
         // (the tray shows it on the desktop's panel, whatever its colour).
-        icon = SymbolIcons::drawn(symbolName,
-            symbolName == QLatin1String("captions.bubble") ? accent() : text());
+        icon = SymbolIcons::drawn(
+            symbolName, symbolName == QLatin1String("captions.bubble") ? accent() : text());
     cache.insert(symbolName, icon);
     return icon;
 }

@@ -109,7 +109,11 @@ DirectionSection::DirectionSection(AppModel &model, QWidget *parent)
             RecentRoutes::remember(recentCodes(), m_model.selectedRoute()));
         refreshRecent();
     });
-    connect(&m_model, &AppModel::changed, this, &DirectionSection::refresh);
+    // Not `changed`: that also fires for every level update while listening.
+    for (auto signal : { &AppModel::routesChanged, &AppModel::selectedRouteChanged,
+             &AppModel::quoteChanged, &AppModel::quoteBusyChanged, &AppModel::accountBusyChanged,
+             &AppModel::stateChanged, &AppModel::sessionIDChanged })
+        connect(&m_model, signal, this, &DirectionSection::refresh);
     refresh();
 }
 
