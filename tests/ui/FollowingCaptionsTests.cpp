@@ -168,3 +168,29 @@ TEST_F(FollowingCaptionsTest, AnimatedRowsSettleInPlaceAtTheBottom)
     EXPECT_EQ(list->rowAt(23)->contentsMargins().top(), 0);
     EXPECT_TRUE(list->showsLatest());
 }
+
+TEST_F(FollowingCaptionsTest, ANewCaptionRedrawsOnlyItselfAndTheFormerLatest)
+{
+    int shown = 0;
+    class CountingRow : public PlainRow {
+    public:
+        explicit CountingRow(int &shown) : m_shown(shown) { }
+        void showCaption(const Caption &caption, bool latest) override
+        {
+            ++m_shown;
+            PlainRow::showCaption(caption, latest);
+        }
+
+    private:
+        int &m_shown;
+    };
+    FollowingCaptions list({ 32, 18, true, Qt::white }, [&] { return new CountingRow(shown); });
+    list.setCaptions(captions(300));
+    EXPECT_EQ(shown, 300);
+    shown = 0;
+    list.setCaptions(captions(301));
+    EXPECT_EQ(shown, 2);
+    shown = 0;
+    list.setCaptions(captions(301, QStringLiteral("revised")));
+    EXPECT_EQ(shown, 1);
+}
