@@ -2,6 +2,7 @@
 
 #include "TranslateMac/Account/QRLoginModel.h"
 #include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
+#include "TranslateMac/Screens/Captions/FollowingCaptions.h"
 #include "TranslateMac/Screens/Directions/DirectionSection.h"
 #include "TranslateMac/Screens/Directions/LanguagePicker.h"
 #include "TranslateMac/Screens/Root/AppContentView.h"
@@ -78,6 +79,11 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
     floating.resize(640, 210);
     floating.show();
     screenshot(floating, "06-floating-subtitles");
+    floating.captions().setFollowing(false);
+    captionPair(3, "First up is a bowl of hand-pulled noodles.", "首先是一碗手拉面。");
+    captionPair(4, "The broth has been simmering since noon.", "汤底从中午就开始熬了。");
+    ASSERT_TRUE(waitFor([&] { return floating.captions().unseen() == 1; }));
+    screenshot(floating, "06b-floating-subtitles-reading-back");
     floating.close();
 
     service().control("POST", "/control/socket", { { "withholdFinished", true } });
