@@ -194,3 +194,21 @@ TEST_F(FollowingCaptionsTest, ANewCaptionRedrawsOnlyItselfAndTheFormerLatest)
     list.setCaptions(captions(301, QStringLiteral("revised")));
     EXPECT_EQ(shown, 1);
 }
+
+TEST_F(FollowingCaptionsTest, RemovedRowsInViewFadeOut)
+{
+    qputenv("QUORVEL_REDUCE_MOTION", "0");
+    build(true);
+    list->setCaptions(captions(3));
+    TestSupport::spinUntil([&] { return list->rowAt(2)->graphicsEffect() == nullptr; }, 2s);
+    const auto ghosts = [&] {
+        return list->scrollArea().viewport()->findChildren<QLabel *>(
+            QString(), Qt::FindDirectChildrenOnly);
+    };
+    EXPECT_TRUE(ghosts().isEmpty());
+    list->setCaptions(captions(3).mid(1)); // the first caption is gone
+    EXPECT_EQ(list->rowCount(), 2);
+    EXPECT_EQ(ghosts().size(), 1);
+    TestSupport::spinUntil([&] { return ghosts().isEmpty(); }, 2s);
+    EXPECT_TRUE(ghosts().isEmpty());
+}
