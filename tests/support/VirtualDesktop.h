@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/AudioTestSupport.h"
+
 #include <QString>
 
 #include <sys/types.h>
