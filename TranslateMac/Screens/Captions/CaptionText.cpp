@@ -1,0 +1,30 @@
+#include "TranslateMac/Screens/Captions/CaptionText.h"
+
+namespace TranslateMac::CaptionText {
+
+namespace {
+Block block(const QString &text, bool final, bool latest, const QString &placeholder)
+{
+    if (text.isEmpty())
+        return { placeholder, true, false };
+    return { text, false, latest && !final };
+}
+} // namespace
+
+Block source(const TranslateCore::Caption &caption, bool latest)
+{
+    return block(caption.source, caption.sourceFinal, latest, QStringLiteral("正在识别"));
+}
+
+Block target(const TranslateCore::Caption &caption, bool latest)
+{
+    return block(caption.target, caption.targetFinal, latest, QStringLiteral("正在翻译"));
+}
+
+Block floatingTarget(const TranslateCore::Caption &caption, bool latest, bool owningSession)
+{
+    return block(
+        caption.target, caption.targetFinal, latest && owningSession, QStringLiteral("等待译文"));
+}
+
+} // namespace TranslateMac::CaptionText

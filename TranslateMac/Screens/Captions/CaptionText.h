@@ -1,0 +1,29 @@
+#pragma once
+
+#include "TranslateCore/Subtitles/Caption.h"
+
+#include <QString>
+
+namespace TranslateMac::CaptionText {
+
+// The cursor that trails a caption text still being recognised or translated.
+inline const QString cursor = QStringLiteral(" ▏");
+
+// What a caption block shows: the text (or its placeholder while empty) and whether the
+// trailing cursor follows it.
+struct Block {
+    QString text;
+    bool placeholder = false;
+    bool cursor = false;
+    friend bool operator==(const Block &, const Block &) = default;
+};
+
+// The workspace row's "原文" block: the source text, or "正在识别" while empty.
+Block source(const TranslateCore::Caption &caption, bool latest);
+// The workspace row's "译文" block: the target text, or "正在翻译" while empty.
+Block target(const TranslateCore::Caption &caption, bool latest);
+// The floating window's line: the target text, or "等待译文" while empty; the cursor only on the
+// latest line of a translation still running.
+Block floatingTarget(const TranslateCore::Caption &caption, bool latest, bool owningSession);
+
+} // namespace TranslateMac::CaptionText

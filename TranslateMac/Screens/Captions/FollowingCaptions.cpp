@@ -1,0 +1,300 @@
+#include "TranslateMac/Screens/Captions/FollowingCaptions.h"
+
+#include "TranslateMac/Screens/Common/Motion.h"
+#include "TranslateMac/Screens/Common/Theme.h"
+
+#include <QApplication>
+#include <QGraphicsOpacityEffect>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <QWheelEvent>
+
+namespace TranslateMac {
+
+namespace {
+
+constexpr int slideDistance = 14;
+constexpr int scrollMilliseconds = 300;
+
+// The band at the top of the list where older captions fade out.
+class FadeBand : public QWidget {
+public:
+    FadeBand(QColor colour, QWidget *parent) : QWidget(parent), m_colour(colour)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QLinearGradient gradient(0, 0, 0, height());
+        gradient.setColorAt(0, m_colour);
+        QColor clear = m_colour;
+        clear.setAlpha(0);
+        gradient.setColorAt(1, clear);
+        QPainter(this).fillRect(rect(), gradient);
+    }
+
+private:
+    QColor m_colour;
+};
+
+// Lines of scrolling: a wheel notch is one; touchpads report pixels.
+double verticalDelta(const QWheelEvent &event)
+{
+    if (!event.pixelDelta().isNull())
+        return event.pixelDelta().y();
+    return event.angleDelta().y() / 120.0;
+}
+
+} // namespace
+
+FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWidget *parent)
+    : QWidget(parent), m_options(options), m_makeRow(std::move(row))
+{
+    m_scroll = new QScrollArea(this);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    auto *content = new QWidget;
+    content->setAutoFillBackground(false);
+    m_rowsLayout = new QVBoxLayout(content);
+    m_rowsLayout->setContentsMargins(0, options.fade / 2, 0, options.endPadding);
+    m_rowsLayout->setSpacing(6);
+    m_rowsLayout->addStretch(1); // keeps few rows at the top
+    m_scroll->setWidget(content);
+    m_region = m_scroll->viewport();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scroll);
+
+    m_fadeBand = new FadeBand(options.fadeColour, this);
+    m_return = new QPushButton(this);
+    m_return->setObjectName(QStringLiteral("floatingReturn"));
+    m_return->setIcon(Theme::icon(QStringLiteral("arrow.down")));
+    m_return->setToolTip(FollowState::returnHelp());
+    m_return->setCursor(Qt::PointingHandCursor);
+    m_return->hide();
+    connect(m_return, &QPushButton::clicked, this, [this] { setFollowing(true); });
+
+    m_scrollAnimation = new QPropertyAnimation(m_scroll->verticalScrollBar(), "value", this);
+    m_scrollAnimation->setDuration(scrollMilliseconds);
+    m_scrollAnimation->setEasingCurve(Motion::easeOut);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+        if (following())
+            scrollToLatest();
+    });
+}
+
+FollowingCaptions::~FollowingCaptions()
+{
+    removeMonitor();
+}
+
+void FollowingCaptions::setCaptions(const QList<TranslateCore::Caption> &captions)
+{
+    if (m_hasShownCaptions && captions == m_captions)
+        return;
+    m_captions = captions;
+    reconcileRows();
+    const qint64 last = captions.isEmpty() ? 0 : captions.last().sequence;
+    bool scroll = following();
+    if (m_hasShownCaptions)
+        scroll = m_state.captionsChanged(last);
+    else
+        m_state.open(last);
+    m_hasShownCaptions = true;
+    refreshReturnButton();
+    if (scroll)
+        QTimer::singleShot(0, this, [this] { scrollToLatest(); });
+}
+
+void FollowingCaptions::refreshRows()
+{
+    for (int i = 0; i < m_rows.size(); ++i)
+        m_rows[i]->showCaption(m_captions[i], i == m_rows.size() - 1);
+}
+
+CaptionRowView *FollowingCaptions::rowAt(int index) const
+{
+    return index >= 0 && index < m_rows.size() ? m_rows[index] : nullptr;
+}
+
+void FollowingCaptions::reconcileRows()
+{
+    QHash<qint64, CaptionRowView *> kept;
+    QList<CaptionRowView *> rows;
+    rows.reserve(m_captions.size());
+    for (const TranslateCore::Caption &caption : std::as_const(m_captions)) {
+        CaptionRowView *row = m_rowsBySequence.take(caption.sequence);
+        const bool added = row == nullptr;
+        if (added)
+            row = m_makeRow();
+        rows.append(row);
+        kept.insert(caption.sequence, row);
+        if (added)
+            animateIn(row);
+    }
+    for (CaptionRowView *gone : std::as_const(m_rowsBySequence))
+        gone->deleteLater();
+    m_rowsBySequence = std::move(kept);
+    m_rows = std::move(rows);
+    // Rows are in sequence order; the trailing stretch stays last.
+    for (int i = 0; i < m_rows.size(); ++i) {
+        if (m_rowsLayout->itemAt(i) == nullptr || m_rowsLayout->itemAt(i)->widget() != m_rows[i])
+            m_rowsLayout->insertWidget(i, m_rows[i]);
+    }
+    refreshRows();
+}
+
+void FollowingCaptions::animateIn(CaptionRowView *row)
+{
+    if (Motion::reduceMotion() || !isVisible())
+        return;
+    auto *opacity = new QGraphicsOpacityEffect(row);
+    opacity->setOpacity(0);
+    row->setGraphicsEffect(opacity);
+    auto *appear = new QVariantAnimation(row);
+    appear->setDuration(scrollMilliseconds);
+    appear->setEasingCurve(Motion::easeOut);
+    appear->setStartValue(0.0);
+    appear->setEndValue(1.0);
+    const QMargins margins = row->contentsMargins();
+    connect(appear, &QVariantAnimation::valueChanged, row,
+        [row, opacity, margins](const QVariant &value) {
+            const double progress = value.toDouble();
+            opacity->setOpacity(progress);
+            row->setContentsMargins(
+                margins + QMargins(0, int((1 - progress) * slideDistance), 0, 0));
+        });
+    // The effect costs a render pass per frame: drop it once the row is in place.
+    connect(appear, &QVariantAnimation::finished, row, [row, margins] {
+        row->setGraphicsEffect(nullptr);
+        row->setContentsMargins(margins);
+    });
+    appear->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void FollowingCaptions::setFollowing(bool following)
+{
+    if (following == m_state.following())
+        return;
+    const bool scroll = m_state.setFollowing(following);
+    Q_EMIT followingChanged(following);
+    refreshReturnButton();
+    if (scroll)
+        scrollToLatest();
+}
+
+bool FollowingCaptions::showsLatest() const
+{
+    const QScrollBar *bar = m_scroll->verticalScrollBar();
+    return bar->value() == bar->maximum();
+}
+
+void FollowingCaptions::scrollToLatest()
+{
+    QScrollBar *bar = m_scroll->verticalScrollBar();
+    if (!following() || bar->value() == bar->maximum())
+        return;
+    if (Motion::reduceMotion() || !isVisible()) {
+        m_scrollAnimation->stop();
+        bar->setValue(bar->maximum());
+        return;
+    }
+    if (m_scrollAnimation->state() == QAbstractAnimation::Running) {
+        m_scrollAnimation->setEndValue(bar->maximum());
+        return;
+    }
+    m_scrollAnimation->setStartValue(bar->value());
+    m_scrollAnimation->setEndValue(bar->maximum());
+    m_scrollAnimation->start();
+}
+
+void FollowingCaptions::refreshReturnButton()
+{
+    m_return->setVisible(!following());
+    m_return->setText(m_state.returnLabel());
+    m_return->adjustSize();
+    placeOverlays();
+}
+
+void FollowingCaptions::placeOverlays()
+{
+    m_fadeBand->setGeometry(0, 0, width(), m_options.fade);
+    m_fadeBand->raise();
+    const QSize button = m_return->sizeHint();
+    m_return->setGeometry((width() - button.width()) / 2, height() - button.height() - 10,
+        button.width(), button.height());
+    m_return->raise();
+}
+
+void FollowingCaptions::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeOverlays();
+}
+
+void FollowingCaptions::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    installMonitor();
+    if (following())
+        QTimer::singleShot(0, this, [this] { scrollToLatest(); });
+}
+
+void FollowingCaptions::hideEvent(QHideEvent *event)
+{
+    removeMonitor();
+    QWidget::hideEvent(event);
+}
+
+void FollowingCaptions::installMonitor()
+{
+    if (m_monitoring)
+        return;
+    qApp->installEventFilter(this);
+    m_monitoring = true;
+}
+
+void FollowingCaptions::removeMonitor()
+{
+    if (!m_monitoring)
+        return;
+    qApp->removeEventFilter(this);
+    m_monitoring = false;
+}
+
+bool FollowingCaptions::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool wheel = event->type() == QEvent::Wheel;
+    if (!following() || (!wheel && event->type() != QEvent::MouseMove))
+        return false;
+    auto *target = qobject_cast<QWidget *>(watched);
+    if (m_region.isNull() || target == nullptr || target->window() != m_region->window())
+        return false;
+    const QPointF global = wheel ? static_cast<QWheelEvent *>(event)->globalPosition()
+                                 : static_cast<QMouseEvent *>(event)->globalPosition();
+    if (!m_region->rect().contains(m_region->mapFromGlobal(global).toPoint()))
+        return false;
+    if (wheel) {
+        if (FollowState::stopsFollowingOnScroll(verticalDelta(*static_cast<QWheelEvent *>(event))))
+            setFollowing(false);
+    } else if (m_options.pauseOnDrag
+        && (static_cast<QMouseEvent *>(event)->buttons() & Qt::LeftButton)) {
+        setFollowing(false);
+    }
+    return false; // the event always reaches its target
+}
+
+} // namespace TranslateMac

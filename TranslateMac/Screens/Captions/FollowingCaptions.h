@@ -1,0 +1,88 @@
+#pragma once
+
+#include "TranslateMac/Screens/Captions/CaptionRowView.h"
+#include "TranslateMac/Screens/Captions/FollowState.h"
+
+#include "TranslateCore/Subtitles/Caption.h"
+
+#include <QColor>
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+class QPropertyAnimation;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+
+namespace TranslateMac {
+
+// A scrolling caption list that keeps the newest caption in view while following. Scrolling
+// back (or, where asked, dragging inside the list) stops following; changes of the newest
+// caption are then counted and a button over the list returns to the latest.
+class FollowingCaptions : public QWidget {
+    Q_OBJECT
+
+public:
+    struct Options {
+        int fade = 32; // height of the fade band at the top
+        int endPadding = 18; // space below the last row
+        bool pauseOnDrag = true;
+        QColor fadeColour; // the background the band fades into
+    };
+
+    FollowingCaptions(Options options, CaptionRowFactory row, QWidget *parent = nullptr);
+    ~FollowingCaptions() override;
+
+    void setCaptions(const QList<TranslateCore::Caption> &captions);
+    // Shows every row again (after a change of text size or style).
+    void refreshRows();
+
+    bool following() const { return m_state.following(); }
+    void setFollowing(bool following);
+    int unseen() const { return m_state.unseen(); }
+    qint64 lastSequence() const { return m_state.lastSequence(); }
+
+    int rowCount() const { return int(m_rows.size()); }
+    CaptionRowView *rowAt(int index) const;
+    QScrollArea &scrollArea() const { return *m_scroll; }
+    QPushButton &returnButton() const { return *m_return; }
+    // Whether the list shows its bottom end.
+    bool showsLatest() const;
+
+Q_SIGNALS:
+    void followingChanged(bool following);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void reconcileRows();
+    void animateIn(CaptionRowView *row);
+    void scrollToLatest();
+    void placeOverlays();
+    void refreshReturnButton();
+    void installMonitor();
+    void removeMonitor();
+
+    Options m_options;
+    CaptionRowFactory m_makeRow;
+    FollowState m_state;
+    QList<TranslateCore::Caption> m_captions;
+    QList<CaptionRowView *> m_rows;
+    QHash<qint64, CaptionRowView *> m_rowsBySequence;
+    bool m_hasShownCaptions = false;
+    QScrollArea *m_scroll = nullptr;
+    QVBoxLayout *m_rowsLayout = nullptr;
+    QWidget *m_fadeBand = nullptr;
+    QPushButton *m_return = nullptr;
+    QPointer<QWidget> m_region; // the list's viewport, for hit-testing pointer events
+    QPropertyAnimation *m_scrollAnimation = nullptr;
+    bool m_monitoring = false;
+};
+
+} // namespace TranslateMac
