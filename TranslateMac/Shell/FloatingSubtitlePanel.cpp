@@ -1,9 +1,10 @@
 #include "FloatingSubtitlePanel.h"
 
+#include "TranslateMac/Screens/Common/Theme.h"
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QScreen>
 #include <QSettings>
 #include <QVBoxLayout>
@@ -46,7 +47,8 @@ FloatingSubtitlePanel::FloatingSubtitlePanel(QWidget *content, QWidget *parent)
     setWindowTitle(QStringLiteral("Quorvel悬浮字幕"));
     setObjectName(QStringLiteral("floatingSubtitles"));
     setAttribute(Qt::WA_ShowWithoutActivating);
-    // Only the background is painted with the chosen opacity; the captions stay opaque.
+    // The content's background is translucent with the chosen opacity; the captions stay
+    // opaque, and the thin resize border around the content is not painted at all.
     setAttribute(Qt::WA_TranslucentBackground);
     setMinimumSize(minimumPanelSize);
     resize(defaultSize);
@@ -59,8 +61,9 @@ FloatingSubtitlePanel::FloatingSubtitlePanel(QWidget *content, QWidget *parent)
 
     QSettings stored = settings();
     m_clickThrough = stored.value(clickThroughKey, false).toBool();
-    m_opacity = std::clamp(stored.value(opacityKey, 100).toInt(), minimumOpacity, 100);
+    m_opacity = std::clamp(stored.value(opacityKey, defaultOpacity).toInt(), minimumOpacity, 100);
     setWindowFlag(Qt::WindowTransparentForInput, m_clickThrough);
+    applyBackgroundOpacity();
 }
 
 void FloatingSubtitlePanel::present()
@@ -102,7 +105,7 @@ void FloatingSubtitlePanel::setBackgroundOpacity(int percent)
         return;
     m_opacity = percent;
     settings().setValue(opacityKey, percent);
-    update();
+    applyBackgroundOpacity();
     Q_EMIT backgroundOpacityChanged(percent);
 }
 
@@ -154,15 +157,20 @@ void FloatingSubtitlePanel::mouseMoveEvent(QMouseEvent *event)
     QWidget::mouseMoveEvent(event);
 }
 
-void FloatingSubtitlePanel::paintEvent(QPaintEvent *)
+void FloatingSubtitlePanel::applyBackgroundOpacity()
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QColor background(Qt::white);
-    background.setAlphaF(m_opacity / 100.0);
-    painter.setPen(QColor(0, 0, 0, 40));
-    painter.setBrush(background);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+    // The content paints its own background on a child of that name, in the theme's colour.
+    auto *background = findChild<QWidget *>(QStringLiteral("floatingBackground"));
+    if (!background)
+        return;
+    QColor colour = Theme::floatingBackground();
+    colour.setAlphaF(colour.alphaF() * m_opacity / 100.0);
+    background->setStyleSheet(QStringLiteral("#floatingBackground { background: rgba(%1, %2, %3, "
+                                             "%4); border-radius: 14px; }")
+                                  .arg(colour.red())
+                                  .arg(colour.green())
+                                  .arg(colour.blue())
+                                  .arg(colour.alpha()));
 }
 
 void FloatingSubtitlePanel::moveEvent(QMoveEvent *event)

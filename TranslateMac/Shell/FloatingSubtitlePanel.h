@@ -27,6 +27,7 @@ public:
     static const QString clickThroughKey;
     static const QString opacityKey;
     static constexpr int minimumOpacity = 20;
+    static constexpr int defaultOpacity = 85;
 
     // Takes ownership of `content`.
     explicit FloatingSubtitlePanel(QWidget *content, QWidget *parent = nullptr);
@@ -50,17 +51,17 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     Qt::Edges edgesAt(const QPoint &position) const;
     void rememberGeometry();
+    void applyBackgroundOpacity();
 
     bool m_placed = false;
     bool m_clickThrough = false;
-    int m_opacity = 100;
+    int m_opacity = defaultOpacity;
 };
 
 } // namespace TranslateMac

@@ -145,7 +145,7 @@ TEST_F(ShellWindowsTest, ClickThroughAndBackgroundOpacityAreRemembered)
     {
         FloatingSubtitlePanel panel(new QLabel);
         EXPECT_FALSE(panel.clickThrough());
-        EXPECT_EQ(panel.backgroundOpacity(), 100);
+        EXPECT_EQ(panel.backgroundOpacity(), FloatingSubtitlePanel::defaultOpacity);
         panel.present();
         panel.setClickThrough(true);
         EXPECT_TRUE(panel.isVisible()); // changing the flag does not lose the window
@@ -182,4 +182,26 @@ TEST_F(ShellWindowsTest, OverlayCommandTogglesTheFloatingSubtitlesWhenSignedIn)
     EXPECT_TRUE(model->overlayVisible());
     window.toggleOverlayAction()->trigger();
     EXPECT_FALSE(model->overlayVisible());
+}
+
+TEST_F(ShellWindowsTest, BackgroundOpacityShowsInTheFloatingContent)
+{
+    AppDelegate shell(clock); // the real floating subtitle content
+    shell.attach(*model);
+    model->setOverlayVisible(true);
+    TestSupport::drainEvents();
+    ASSERT_NE(shell.panel(), nullptr);
+    FloatingSubtitlePanel &panel = *shell.panel();
+    // A point of the content's background, clear of the resize border and the rounded corners.
+    const QPoint background(panel.width() / 2, panel.height() - 24);
+    const auto alphaAt = [&] { return panel.grab().toImage().pixelColor(background).alpha(); };
+    const int byDefault = alphaAt();
+    panel.setBackgroundOpacity(50);
+    const int half = alphaAt();
+    panel.setBackgroundOpacity(100);
+    EXPECT_EQ(alphaAt(), 255);
+    EXPECT_LT(byDefault, 255);
+    EXPECT_LT(half, byDefault - 30);
+    // The resize border around the content stays unpainted.
+    EXPECT_EQ(panel.grab().toImage().pixelColor(2, panel.height() / 2).alpha(), 0);
 }
