@@ -4,6 +4,9 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#include <X11/Xlib.h>
+#include <X11/extensions/shape.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -120,6 +123,23 @@ bool VirtualDesktop::waitForWindowManager()
     }
     m_failure = QStringLiteral("openbox did not start");
     return false;
+}
+
+QList<QRect> inputShape(unsigned long window)
+{
+    QList<QRect> rectangles;
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return rectangles;
+    int count = 0;
+    int ordering = 0;
+    XRectangle *shape = XShapeGetRectangles(display, window, ShapeInput, &count, &ordering);
+    for (int i = 0; i < count; ++i)
+        rectangles << QRect(shape[i].x, shape[i].y, shape[i].width, shape[i].height);
+    if (shape)
+        XFree(shape);
+    XCloseDisplay(display);
+    return rectangles;
 }
 
 QString commandOutput(const QString &program, const QStringList &arguments)

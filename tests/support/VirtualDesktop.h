@@ -2,6 +2,8 @@
 
 #include "support/AudioTestSupport.h"
 
+#include <QList>
+#include <QRect>
 #include <QString>
 
 #include <sys/types.h>
@@ -39,6 +41,10 @@ private:
     QString m_failure;
     std::vector<pid_t> m_processes;
 };
+
+// The input shape of an X window on the current display: the rectangles where it takes pointer
+// input (its whole area when it never set one; none when input passes through it).
+QList<QRect> inputShape(unsigned long window);
 
 // Runs a program to its end; its standard output, empty when it failed.
 QString commandOutput(const QString &program, const QStringList &arguments);
