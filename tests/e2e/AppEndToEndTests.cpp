@@ -1,0 +1,111 @@
+#include "TranslateMac/AppModel/AppModel.h"
+#include "TranslateMac/Shell/AppDelegate.h"
+#include "TranslateMac/Shell/FloatingSubtitlePanel.h"
+#include "TranslateMac/Shell/MenuBarControls.h"
+#include "TranslateMac/Shell/QuorvelTranslateMacApp.h"
+#include "TranslateMac/Shell/WorkspaceWindow.h"
+
+#include "support/ApplicationHarness.h"
+#include "support/AudioTestSupport.h"
+#include "support/LocalServiceProcess.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QJsonArray>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTextDocumentFragment>
+
+#include <gtest/gtest.h>
+
+using namespace TranslateMac;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Whether a label inside `root` shows `text` (rich text read as the user sees it).
+bool shows(const QWidget &root, const QString &text)
+{
+    const auto labels = root.findChildren<QLabel *>();
+    return std::any_of(labels.begin(), labels.end(), [&](const QLabel *label) {
+        return label->isVisibleTo(&root)
+            && QTextDocumentFragment::fromHtml(label->text()).toPlainText().contains(text);
+    });
+}
+
+QAction *trayAction(const MenuBarControls &tray, const QString &text)
+{
+    for (QAction *action : tray.menu()->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// The application as a user runs it, on real parts: its own window (offscreen), the local
+// service over TLS and the private sound server. A tone played by another process shows as a
+// caption in the workspace and in the floating subtitles; quitting from the tray while
+// listening stops, settles the session and only then lets the application end.
+TEST(AppEndToEnd, PlayedToneShowsInBothWindowsAndQuittingSettlesFirst)
+{
+    QUORVEL_REQUIRE_SOUND_SERVER();
+    TestSupport::IsolatedHome home;
+    ASSERT_TRUE(home.isValid());
+    LocalServiceProcess service;
+    ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
+    service.exportEndpoint();
+
+    QuorvelTranslateMacApp app;
+    QSignalSpy terminated(&app, &QuorvelTranslateMacApp::terminate);
+    AppModel &model = app.model();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return app.delegate().model() == &model; }))
+        << "the workspace window was not shown";
+    ASSERT_TRUE(TestSupport::signIn(model, service, QStringLiteral("13600000002")));
+    TestSupport::runTask(model.refreshSources());
+    ASSERT_TRUE(model.canStart()) << model.error().value_or("").toStdString();
+    const qint64 before = model.wallet();
+
+    app.window().toggleOverlayAction()->trigger();
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] { return app.delegate().panel() && app.delegate().panel()->isVisible(); }));
+    const FloatingSubtitlePanel &panel = *app.delegate().panel();
+
+    TestSupport::TonePlayer player(TestSupport::tone(1000, "org.quorvel.app-e2e-tone"));
+    ASSERT_TRUE(player.start());
+    auto started = TestSupport::start(model.start());
+    ASSERT_TRUE(
+        TestSupport::spinUntil([&] { return model.state() == ListeningState::listening; }, 40s))
+        << rawValue(model.state()).toStdString() << " " << model.error().value_or("").toStdString();
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] { return shows(app.window(), QStringLiteral("tone 1000 Hz")); }, 15s))
+        << "no caption in the workspace";
+    EXPECT_TRUE(TestSupport::spinUntil([&] {
+        return shows(panel, QStringLiteral("1000 赫兹音调"));
+    })) << "no caption in the floating subtitles";
+    ASSERT_TRUE(player.stop());
+    app.window().grab().save(
+        TestSupport::screenshotPath(QStringLiteral("workspace-listening.png")));
+    const_cast<FloatingSubtitlePanel &>(panel).grab().save(
+        TestSupport::screenshotPath(QStringLiteral("floating-listening.png")));
+
+    QAction *stop = trayAction(app.menuBarControls(), QStringLiteral("停止并结算"));
+    ASSERT_NE(stop, nullptr);
+    EXPECT_TRUE(stop->isVisible());
+    QAction *quit = trayAction(app.menuBarControls(), QStringLiteral("退出Quorvel"));
+    ASSERT_NE(quit, nullptr);
+    quit->trigger();
+    EXPECT_TRUE(app.delegate().terminating());
+    EXPECT_EQ(terminated.count(), 0) << "quit while a session was still owned";
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return terminated.count() == 1; }, 20s))
+        << rawValue(model.state()).toStdString() << " " << model.error().value_or("").toStdString();
+    EXPECT_EQ(model.state(), ListeningState::completed);
+    EXPECT_FALSE(model.sessionID().has_value());
+    EXPECT_EQ(model.wallet(), before - 10); // one started minute of the 10-point direction
+    const QJsonArray sessions = service.control("GET", "/control/sessions")["sessions"].toArray();
+    ASSERT_EQ(sessions.size(), 1);
+    EXPECT_TRUE(sessions.first()["settled"].toBool());
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return started->done; }, 5s));
+}
