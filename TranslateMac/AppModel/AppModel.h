@@ -154,6 +154,8 @@ public:
 
     // Owned collaborators.
     TranslateCore::TranslationAPI &api() const { return *m_api; }
+    // The clock the model times its flows with (the screens count the SMS cooldown with it).
+    TranslateCore::Clock &clock() const { return m_clock; }
     AudioCapturing &capture() const { return *m_capture; }
     QRLoginModel &qrLogin() const { return *m_qrLogin; }
     AppUpdateModel &appUpdates() const { return *m_appUpdates; }

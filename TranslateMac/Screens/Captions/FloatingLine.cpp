@@ -1,9 +1,14 @@
 #include "TranslateMac/Screens/Captions/FloatingLine.h"
 
 #include "TranslateMac/Screens/Captions/CaptionText.h"
+#include "TranslateMac/Screens/Common/Motion.h"
 #include "TranslateMac/Screens/Common/Theme.h"
 
+#include <QGraphicsOpacityEffect>
+#include <QPropertyAnimation>
+
 #include <QLabel>
+#include <QPalette>
 #include <QVBoxLayout>
 
 namespace TranslateMac {
@@ -23,31 +28,56 @@ FloatingLine::FloatingLine(const FloatingLineStyle &style, QWidget *parent)
     layout->setSpacing(2);
     layout->addWidget(m_target);
     layout->addWidget(m_source);
+    QPalette dim = m_source->palette();
+    dim.setColor(QPalette::WindowText, QColor(255, 255, 255, 150));
+    m_source->setPalette(dim);
 }
 
 void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool latest)
 {
     const CaptionText::Block target
         = CaptionText::floatingTarget(caption, latest, m_style.owningSession);
-    m_plainTarget = target.text + (target.cursor ? CaptionText::cursor : QString());
+    const QString before = std::exchange(
+        m_plainTarget, target.text + (target.cursor ? CaptionText::cursor : QString()));
+    if (!before.isEmpty() && before != m_plainTarget)
+        easeInChange();
     QString html = target.text.toHtmlEscaped();
     if (target.cursor)
         html += QStringLiteral("<span style=\"color:%1\">%2</span>")
                     .arg(Theme::accent().lighter(130).name(), CaptionText::cursor);
     m_target->setText(html);
     m_target->setFont(Theme::font(m_style.size, QFont::DemiBold));
-    m_target->setStyleSheet(target.placeholder ? QStringLiteral("color: rgba(255,255,255,140);")
-                                               : QStringLiteral("color: white;"));
+    QPalette palette = m_target->palette();
+    palette.setColor(
+        QPalette::WindowText, target.placeholder ? QColor(255, 255, 255, 140) : Qt::white);
+    m_target->setPalette(palette);
     const Qt::LayoutDirection direction = m_style.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight;
     m_target->setLayoutDirection(direction);
-    m_target->setAlignment(
-        (m_style.rightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    m_target->setAlignment((m_style.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute
+                                                : Qt::AlignLeft | Qt::AlignAbsolute)
+        | Qt::AlignVCenter);
 
     m_source->setVisible(m_style.showSource);
     m_sourcePlain = caption.source;
     m_source->setText(caption.source.toHtmlEscaped());
     m_source->setFont(Theme::font(qMax(11.0, m_style.size * 0.55)));
-    m_source->setStyleSheet(QStringLiteral("color: rgba(255,255,255,150);"));
+}
+
+void FloatingLine::easeInChange()
+{
+    if (Motion::reduceMotion() || !isVisible() || m_target->graphicsEffect())
+        return;
+    auto *opacity = new QGraphicsOpacityEffect(m_target);
+    m_target->setGraphicsEffect(opacity);
+    auto *fade = new QPropertyAnimation(opacity, "opacity", m_target);
+    fade->setDuration(300);
+    fade->setEasingCurve(Motion::easeOut);
+    fade->setStartValue(0.55);
+    fade->setEndValue(1.0);
+    // The effect costs a render pass per frame: drop it once the text is in place.
+    connect(fade, &QPropertyAnimation::finished, m_target,
+        [this] { m_target->setGraphicsEffect(nullptr); });
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 QString FloatingLine::targetText() const

@@ -27,6 +27,9 @@ public:
     bool sourceShown() const;
 
 private:
+    // A revised translation eases in instead of jumping.
+    void easeInChange();
+
     const FloatingLineStyle &m_style;
     QLabel *m_target = nullptr;
     QLabel *m_source = nullptr;

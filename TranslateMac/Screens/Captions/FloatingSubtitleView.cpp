@@ -53,6 +53,7 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
     headerRow->setContentsMargins(10, 8, 8, 0);
     headerRow->setSpacing(2);
     m_status = new StatusPill(m_header);
+    m_status->setOnDark(true);
     m_sourceToggle = Controls::toolButton(
         QStringLiteral("character.bubble"), QString(), m_header, headerIconColour);
     m_smaller = Controls::toolButton(QStringLiteral("textformat.size.smaller"),
@@ -80,8 +81,8 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
     auto *emptyLayout = new QVBoxLayout(m_emptyPage);
     emptyLayout->addWidget(m_placeholder);
     m_captions = new FollowingCaptions(
-        { 24, 2, false, QColor(20, 22, 26, 215) }, [this] { return new FloatingLine(m_style); },
-        m_background);
+        { 24, 2, false, QColor(20, 22, 26, 215), false },
+        [this] { return new FloatingLine(m_style); }, m_background);
     auto *bodyHost = new QWidget(m_background);
     m_body = new QStackedLayout(bodyHost);
     m_body->addWidget(m_emptyPage);

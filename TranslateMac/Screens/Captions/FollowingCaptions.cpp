@@ -72,6 +72,11 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     m_rowsLayout->setSpacing(6);
     m_rowsLayout->addStretch(1); // keeps few rows at the top
     m_scroll->setWidget(content);
+    content->setAutoFillBackground(
+        false); // setWidget() turned it on; the caller's background shows
+    m_scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    if (!options.showsScrollBar)
+        m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_region = m_scroll->viewport();
 
     auto *layout = new QVBoxLayout(this);
@@ -105,8 +110,8 @@ void FollowingCaptions::setCaptions(const QList<TranslateCore::Caption> &caption
 {
     if (m_hasShownCaptions && captions == m_captions)
         return;
-    m_captions = captions;
-    reconcileRows();
+    const QList<TranslateCore::Caption> previous = std::exchange(m_captions, captions);
+    reconcileRows(previous);
     const qint64 last = captions.isEmpty() ? 0 : captions.last().sequence;
     bool scroll = following();
     if (m_hasShownCaptions)
@@ -130,8 +135,12 @@ CaptionRowView *FollowingCaptions::rowAt(int index) const
     return index >= 0 && index < m_rows.size() ? m_rows[index] : nullptr;
 }
 
-void FollowingCaptions::reconcileRows()
+void FollowingCaptions::reconcileRows(const QList<TranslateCore::Caption> &previous)
 {
+    QHash<qint64, TranslateCore::Caption> shown;
+    for (const TranslateCore::Caption &caption : previous)
+        shown.insert(caption.sequence, caption);
+    const qint64 previousLast = previous.isEmpty() ? 0 : previous.last().sequence;
     QHash<qint64, CaptionRowView *> kept;
     QList<CaptionRowView *> rows;
     rows.reserve(m_captions.size());
@@ -145,8 +154,10 @@ void FollowingCaptions::reconcileRows()
         if (added)
             animateIn(row);
     }
-    for (CaptionRowView *gone : std::as_const(m_rowsBySequence))
+    for (CaptionRowView *gone : std::as_const(m_rowsBySequence)) {
+        m_rowsLayout->removeWidget(gone);
         gone->deleteLater();
+    }
     m_rowsBySequence = std::move(kept);
     m_rows = std::move(rows);
     // Rows are in sequence order; the trailing stretch stays last.
@@ -154,7 +165,16 @@ void FollowingCaptions::reconcileRows()
         if (m_rowsLayout->itemAt(i) == nullptr || m_rowsLayout->itemAt(i)->widget() != m_rows[i])
             m_rowsLayout->insertWidget(i, m_rows[i]);
     }
-    refreshRows();
+    // Only new or changed rows, and the rows gaining or losing "latest", are shown again: with
+    // hundreds of captions held, one event must not redraw them all.
+    for (int i = 0; i < m_rows.size(); ++i) {
+        const TranslateCore::Caption &caption = m_captions[i];
+        const bool latest = i == m_rows.size() - 1;
+        const auto before = shown.constFind(caption.sequence);
+        if (before == shown.constEnd() || *before != caption || latest
+            || caption.sequence == previousLast)
+            m_rows[i]->showCaption(caption, latest);
+    }
 }
 
 void FollowingCaptions::animateIn(CaptionRowView *row)

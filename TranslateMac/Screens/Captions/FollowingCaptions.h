@@ -30,6 +30,7 @@ public:
         int endPadding = 18; // space below the last row
         bool pauseOnDrag = true;
         QColor fadeColour; // the background the band fades into
+        bool showsScrollBar = true;
     };
 
     FollowingCaptions(Options options, CaptionRowFactory row, QWidget *parent = nullptr);
@@ -61,7 +62,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void reconcileRows();
+    void reconcileRows(const QList<TranslateCore::Caption> &previous);
     void animateIn(CaptionRowView *row);
     void scrollToLatest();
     void placeOverlays();

@@ -30,6 +30,12 @@ StatusPill::StatusPill(QWidget *parent) : QLabel(parent)
     setState(ListeningState::idle);
 }
 
+void StatusPill::setOnDark(bool onDark)
+{
+    m_onDark = onDark;
+    setState(m_state);
+}
+
 void StatusPill::setState(ListeningState state)
 {
     m_state = state;
@@ -37,7 +43,7 @@ void StatusPill::setState(ListeningState state)
     const QColor tint = Theme::tint(statusTone(state));
     setStyleSheet(QStringLiteral("QLabel { color: %1; background: rgba(%2, %3, %4, 38);"
                                  " border-radius: 10px; padding: 3px 10px; }")
-                      .arg(tint.darker(115).name())
+                      .arg((m_onDark ? tint.lighter(160) : tint.darker(115)).name())
                       .arg(tint.red())
                       .arg(tint.green())
                       .arg(tint.blue()));

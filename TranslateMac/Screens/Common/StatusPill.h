@@ -18,10 +18,13 @@ class StatusPill : public QLabel {
 public:
     explicit StatusPill(QWidget *parent = nullptr);
     void setState(ListeningState state);
+    // Light text for dark surfaces (the floating window).
+    void setOnDark(bool onDark);
     ListeningState state() const { return m_state; }
 
 private:
     ListeningState m_state = ListeningState::idle;
+    bool m_onDark = false;
 };
 
 } // namespace TranslateMac

@@ -23,6 +23,14 @@ QPainterPath polygon(std::initializer_list<QPointF> points)
     return path;
 }
 
+// Marks inside filled shapes are cut out, so they show the surface below in any icon colour.
+void cutOut(QPainter &p, qreal width)
+{
+    p.setCompositionMode(QPainter::CompositionMode_Clear);
+    p.setPen(QPen(Qt::black, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::black);
+}
+
 void arrow(QPainter &p, QPointF from, QPointF to)
 {
     p.drawLine(from, to);
@@ -180,14 +188,13 @@ const QHash<QString, Drawing> &drawings()
         { "checkmark.shield.fill",
             [](QPainter &p) {
                 shield(p);
-                p.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+                cutOut(p, 5);
                 p.drawPolyline(QPolygonF({ QPointF(22, 30), QPointF(29, 38), QPointF(43, 22) }));
             } },
         { "lock.shield.fill",
             [](QPainter &p) {
                 shield(p);
-                p.setPen(QPen(Qt::white, 4));
-                p.setBrush(Qt::white);
+                cutOut(p, 4);
                 lockShape(p, QRectF(24, 28, 16, 14));
             } },
         { "xmark",
@@ -199,7 +206,7 @@ const QHash<QString, Drawing> &drawings()
             [](QPainter &p) {
                 p.setBrush(p.pen().color());
                 p.drawEllipse(QRectF(8, 8, 48, 48));
-                p.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap));
+                cutOut(p, 5);
                 p.drawLine(QPointF(23, 23), QPointF(41, 41));
                 p.drawLine(QPointF(41, 23), QPointF(23, 41));
             } },
@@ -258,7 +265,7 @@ const QHash<QString, Drawing> &drawings()
             [](QPainter &p) {
                 p.setBrush(p.pen().color());
                 p.drawEllipse(QRectF(6, 6, 52, 52));
-                p.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap));
+                cutOut(p, 5);
                 arrow(p, { 18, 32 }, { 46, 32 });
             } },
         { "chevron.down",

@@ -74,8 +74,10 @@ QColor Theme::tint(Tone tone)
 
 QStringList Theme::fontFamilies()
 {
-    return { QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans"),
-        QStringLiteral("WenQuanYi Micro Hei") };
+    // The CJK face first: its Latin letters and digits then share the weight and size of the
+    // Chinese text around them (mixing faces gave bold digits beside thin characters).
+    return { QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans"),
+        QStringLiteral("DejaVu Sans") };
 }
 
 QFont Theme::font(qreal pointSize, QFont::Weight weight)

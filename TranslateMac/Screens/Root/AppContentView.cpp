@@ -26,7 +26,9 @@ AppContentView::AppContentView(AppModel &model, QWidget *parent)
     m_stack->addWidget(m_workspace);
 
     m_dimmer = new QWidget(this);
-    m_dimmer->setStyleSheet(QStringLiteral("background: rgba(0, 0, 0, 90);"));
+    m_dimmer->setObjectName(QStringLiteral("dimmer"));
+    m_dimmer->setAttribute(Qt::WA_StyledBackground);
+    m_dimmer->setStyleSheet(QStringLiteral("#dimmer { background: rgba(0, 0, 0, 90); }"));
     m_updatePanel = new AppUpdatePanel(model.appUpdates(), m_dimmer);
 
     connect(&model, &AppModel::changed, this, &AppContentView::refreshScreens);

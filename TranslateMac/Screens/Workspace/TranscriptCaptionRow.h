@@ -1,0 +1,36 @@
+#pragma once
+
+#include "TranslateMac/Screens/Captions/CaptionRowView.h"
+
+class QLabel;
+
+namespace TranslateMac {
+
+// How the workspace's caption rows are drawn right now; owned by the transcript pane.
+struct TranscriptRowStyle {
+    double size = 21;
+    bool targetRightToLeft = false;
+};
+
+// One caption of the workspace: the "原文" block above the "译文" block.
+class TranscriptCaptionRow : public CaptionRowView {
+    Q_OBJECT
+
+public:
+    explicit TranscriptCaptionRow(const TranscriptRowStyle &style, QWidget *parent = nullptr);
+    void showCaption(const TranslateCore::Caption &caption, bool latest) override;
+
+    QString sourceText() const { return m_sourcePlain; }
+    QString targetText() const { return m_targetPlain; }
+    double targetPointSize() const;
+    bool targetIsRightToLeft() const;
+
+private:
+    const TranscriptRowStyle &m_style;
+    QLabel *m_source = nullptr;
+    QLabel *m_target = nullptr;
+    QString m_sourcePlain;
+    QString m_targetPlain;
+};
+
+} // namespace TranslateMac

@@ -1,0 +1,342 @@
+#include "TranslateMac/Screens/Workspace/TranscriptPane.h"
+
+#include "TranslateMac/Account/UserDefaultsKeys.h"
+#include "TranslateMac/AppModel/AppModel.h"
+
+#include "TranslateCore/Async/Clock.h"
+#include "TranslateMac/Screens/Captions/FollowingCaptions.h"
+#include "TranslateMac/Screens/Common/Controls.h"
+#include "TranslateMac/Screens/Common/StatusPill.h"
+#include "TranslateMac/Screens/Common/SubtitleSize.h"
+#include "TranslateMac/Screens/Common/SymbolIcons.h"
+#include "TranslateMac/Screens/Common/Theme.h"
+#include "TranslateMac/Screens/Common/UserDefaults.h"
+#include "TranslateMac/Screens/Workspace/LevelMeter.h"
+#include "TranslateMac/Screens/Workspace/TranscriptEmptyState.h"
+#include "TranslateMac/Screens/Workspace/TranscriptPresenter.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace TranslateMac {
+
+namespace {
+QString nativeShortcut(const QString &portable)
+{
+    return QKeySequence(portable).toString(QKeySequence::NativeText);
+}
+} // namespace
+
+TranscriptPane::TranscriptPane(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+{
+    setObjectName(QStringLiteral("transcriptPane"));
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QStringLiteral("#transcriptPane { background: white; }"));
+    m_rowStyle.size = std::clamp(
+        UserDefaults::value(UserDefaultsKeys::subtitleSize, UserDefaultsKeys::defaultSubtitleSize)
+            .toDouble(),
+        workspaceSubtitleBounds.minimum, workspaceSubtitleBounds.maximum);
+
+    m_body = new QStackedWidget(this);
+    m_empty = new TranscriptEmptyState(m_body);
+    m_captions = new FollowingCaptions(
+        { 32, 18, true, Theme::background() },
+        [this] { return new TranscriptCaptionRow(m_rowStyle); }, m_body);
+    m_body->addWidget(m_empty);
+    m_body->addWidget(m_captions);
+    connect(
+        m_captions, &FollowingCaptions::followingChanged, this, &TranscriptPane::setFollowLatest);
+
+    m_message = new QLabel(this);
+    m_message->setWordWrap(true);
+    m_message->setContentsMargins(24, 4, 24, 4);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(buildHeader());
+    column->addWidget(m_body, 1);
+    column->addWidget(m_message);
+    column->addWidget(buildFooter());
+
+    auto *startKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Return")), this);
+    auto *stopKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+.")), this);
+    for (QShortcut *key : { startKey, stopKey })
+        key->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(startKey, &QShortcut::activated, this, [this] {
+        if (!m_model.ownsSession() && m_model.canStart())
+            m_model.start();
+    });
+    connect(stopKey, &QShortcut::activated, this, [this] {
+        if (m_model.ownsSession())
+            m_model.stop();
+    });
+
+    connect(&m_model, &AppModel::changed, this, &TranscriptPane::refresh);
+    connect(&m_model, &AppModel::transcriptChanged, this, &TranscriptPane::refreshCaptions);
+    refresh();
+    refreshCaptions();
+}
+
+QWidget *TranscriptPane::buildHeader()
+{
+    auto *header = new QWidget(this);
+    auto *row = new QHBoxLayout(header);
+    row->setContentsMargins(20, 12, 14, 10);
+    row->setSpacing(8);
+    m_status = new StatusPill(header);
+    m_route = Controls::label(QString(), header);
+    m_route->setFont(Theme::font(10, QFont::DemiBold));
+    m_clock = new QWidget(header);
+    auto *clockRow = new QHBoxLayout(m_clock);
+    clockRow->setContentsMargins(6, 0, 0, 0);
+    clockRow->setSpacing(4);
+    clockRow->addWidget(Controls::iconLabel(QStringLiteral("clock"), m_clock, 14));
+    m_elapsed = Controls::label(QString(), m_clock, QStringLiteral("secondary"));
+    m_elapsed->setFont(Theme::monospacedDigits(10));
+    m_elapsed->setAccessibleName(QStringLiteral("已监听时长"));
+    clockRow->addWidget(m_elapsed);
+
+    auto *smaller = Controls::toolButton(
+        QStringLiteral("textformat.size.smaller"), QStringLiteral("缩小字幕"), header);
+    auto *larger = Controls::toolButton(
+        QStringLiteral("textformat.size.larger"), QStringLiteral("放大字幕"), header);
+    auto *separator = new QFrame(header);
+    separator->setFrameShape(QFrame::VLine);
+    separator->setStyleSheet(QStringLiteral("color: #D7DBE2;"));
+    m_follow = Controls::toolButton(QStringLiteral("arrow.down.to.line"), QString(), header);
+    m_follow->setCheckable(true);
+    m_copy = Controls::toolButton(
+        QStringLiteral("doc.on.doc"), QStringLiteral("复制全部字幕"), header);
+    auto *exportButton = Controls::toolButton(
+        QStringLiteral("square.and.arrow.up"), QStringLiteral("导出字幕…"), header);
+    m_overlay = Controls::toolButton(QStringLiteral("pip"),
+        QStringLiteral("悬浮字幕（%1）").arg(nativeShortcut(QStringLiteral("Ctrl+Shift+F"))),
+        header);
+    m_overlay->setCheckable(true);
+
+    row->addWidget(m_status);
+    row->addWidget(m_route);
+    row->addWidget(m_clock);
+    row->addStretch(1);
+    for (QWidget *widget : std::initializer_list<QWidget *> {
+             smaller, larger, separator, m_follow, m_copy, exportButton, m_overlay })
+        row->addWidget(widget);
+
+    connect(smaller, &QToolButton::clicked, this,
+        [this] { setSubtitleSize(workspaceSubtitleBounds.smaller(m_rowStyle.size)); });
+    connect(larger, &QToolButton::clicked, this,
+        [this] { setSubtitleSize(workspaceSubtitleBounds.larger(m_rowStyle.size)); });
+    connect(m_follow, &QToolButton::clicked, this, [this] { setFollowLatest(!m_followLatest); });
+    connect(m_copy, &QToolButton::clicked, this, &TranscriptPane::copy);
+    connect(exportButton, &QToolButton::clicked, this, [this] { m_model.exportTranscript(); });
+    connect(m_overlay, &QToolButton::clicked, this,
+        [this] { m_model.setOverlayVisible(!m_model.overlayVisible()); });
+    return header;
+}
+
+QWidget *TranscriptPane::buildFooter()
+{
+    auto *footer = new QWidget(this);
+    footer->setObjectName(QStringLiteral("paneFooter"));
+    footer->setStyleSheet(QStringLiteral("#paneFooter { border-top: 1px solid #E6E8EC; }"));
+    auto *row = new QHBoxLayout(footer);
+    row->setContentsMargins(20, 10, 16, 12);
+    row->setSpacing(8);
+    m_meter = new LevelMeter(footer);
+    m_levelHelp = Controls::label(QString(), footer, QStringLiteral("secondary"));
+    auto *usageIcon = Controls::iconLabel(QStringLiteral("creditcard"), footer, 14);
+    m_usage = Controls::label(QString(), footer);
+    m_used = Controls::label(QString(), footer, QStringLiteral("secondary"));
+    m_used->setFont(Theme::monospacedDigits(10));
+    m_hint = new QWidget(footer);
+    auto *hintRow = new QHBoxLayout(m_hint);
+    hintRow->setContentsMargins(0, 0, 0, 0);
+    hintRow->setSpacing(4);
+    m_hintIcon = new QLabel(m_hint);
+    m_hintText = Controls::label(QString(), m_hint, QStringLiteral("secondary"));
+    hintRow->addWidget(m_hintIcon);
+    hintRow->addWidget(m_hintText);
+    m_action = Controls::primaryButton(QString(), footer);
+    m_action->setMinimumWidth(132);
+    connect(m_action, &QPushButton::clicked, this, &TranscriptPane::runAction);
+
+    row->addWidget(m_meter);
+    row->addWidget(m_levelHelp);
+    row->addSpacing(12);
+    row->addWidget(usageIcon);
+    row->addWidget(m_usage);
+    row->addWidget(m_used);
+    row->addStretch(1);
+    row->addWidget(m_hint);
+    row->addWidget(m_action);
+    return footer;
+}
+
+void TranscriptPane::refresh()
+{
+    using namespace TranscriptPresenter;
+    const Facts facts = Facts::of(m_model);
+    m_status->setState(facts.state);
+    const auto route = m_model.route();
+    m_route->setVisible(route.has_value());
+    if (route) {
+        const QString direction = route->sourceName() + QStringLiteral(" → ") + route->targetName();
+        m_route->setText(direction);
+        m_route->setToolTip(QStringLiteral("翻译方向：") + direction);
+    }
+    m_clock->setVisible(m_model.elapsed() > 0);
+    m_elapsed->setText(TranscriptPresenter::elapsedText(m_model.elapsed()));
+
+    m_follow->setChecked(m_followLatest);
+    Controls::setHelp(m_follow,
+        m_followLatest ? QStringLiteral("自动跟随最新字幕：开")
+                       : QStringLiteral("自动跟随最新字幕：关"));
+    m_copy->setIcon(
+        Theme::icon(m_copied ? QStringLiteral("checkmark") : QStringLiteral("doc.on.doc")));
+    m_overlay->setChecked(m_model.overlayVisible());
+
+    m_empty->show(facts.ownsSession, facts.accessConfirmed, facts.routeSelected);
+    const std::optional<QString> message = m_model.error() ? m_model.error() : m_model.notice();
+    m_message->setVisible(message.has_value());
+    m_message->setText(message.value_or(QString()));
+    m_message->setObjectName(
+        m_model.error() ? QStringLiteral("errorText") : QStringLiteral("noticeText"));
+    m_message->setStyleSheet(
+        QStringLiteral("color: %1;")
+            .arg((m_model.error() ? Theme::danger() : Theme::warning().darker(120)).name()));
+
+    m_meter->setLevel(facts.level);
+    const QString help = levelHelp(facts.level, facts.state);
+    m_meter->setToolTip(help);
+    m_levelHelp->setText(help);
+    const Usage points = usage(facts);
+    m_usage->setText(points.remaining);
+    m_used->setVisible(points.used.has_value());
+    m_used->setText(points.used.value_or(QString()));
+    m_used->setToolTip(points.usedHelp);
+
+    const std::optional<Hint> hint = startHint(facts);
+    m_hint->setVisible(hint.has_value());
+    if (hint) {
+        m_hintText->setText(hint->text);
+        m_hint->setToolTip(hint->help);
+        m_hintIcon->setVisible(!hint->icon.isEmpty());
+        if (!hint->icon.isEmpty())
+            m_hintIcon->setPixmap(Theme::icon(hint->icon).pixmap(14, 14));
+    }
+    const Action button = action(facts);
+    QString label = button.label;
+    if (!button.shortcut.isEmpty())
+        label += QStringLiteral("  ") + nativeShortcut(button.shortcut);
+    m_action->setText(label);
+    if (m_action->property("symbol").toString() != button.icon) {
+        m_action->setIcon(SymbolIcons::drawn(button.icon, Qt::white));
+        m_action->setProperty("symbol", button.icon);
+    }
+    m_action->setEnabled(button.enabled);
+    Controls::setHelp(m_action, button.help);
+}
+
+void TranscriptPane::refreshCaptions()
+{
+    const auto &captions = m_model.transcript().captions();
+    const auto route = m_model.route();
+    m_rowStyle.targetRightToLeft = route && route->isTargetRTL();
+    if (captions.isEmpty()) {
+        m_body->setCurrentWidget(m_empty);
+        return;
+    }
+    m_captions->setCaptions(captions);
+    m_body->setCurrentWidget(m_captions);
+}
+
+bool TranscriptPane::showsCaptions() const
+{
+    return m_body->currentWidget() == m_captions;
+}
+
+void TranscriptPane::setSubtitleSize(double size)
+{
+    m_rowStyle.size = size;
+    UserDefaults::setValue(UserDefaultsKeys::subtitleSize, size);
+    m_captions->refreshRows();
+}
+
+void TranscriptPane::setFollowLatest(bool following)
+{
+    m_followLatest = following;
+    m_captions->setFollowing(following);
+    refresh();
+}
+
+void TranscriptPane::copy()
+{
+    m_model.copyTranscript();
+    m_copied = true;
+    // Replacing the handle cancels the previous wait: the mark stays 1.5 s after the last copy.
+    m_copiedReset = TranslateCore::TaskHandle::start(
+        [this](TranslateCore::CancellationToken token) { return clearCopiedLater(token); });
+    refresh();
+}
+
+QCoro::Task<> TranscriptPane::clearCopiedLater(TranslateCore::CancellationToken token)
+{
+    // Throws when cancelled (another copy, or the pane went away) before touching the pane.
+    co_await m_model.clock().sleep(copiedDuration, token);
+    m_copied = false;
+    refresh();
+}
+
+void TranscriptPane::runAction()
+{
+    switch (TranscriptPresenter::action(TranscriptPresenter::Facts::of(m_model)).kind) {
+    case TranscriptPresenter::Action::Kind::reconcile:
+        m_model.reconcileFinish();
+        break;
+    case TranscriptPresenter::Action::Kind::start:
+        m_model.start();
+        break;
+    case TranscriptPresenter::Action::Kind::stop:
+        m_model.stop();
+        break;
+    }
+}
+
+QString TranscriptPane::hintText() const
+{
+    return m_hint->isHidden() ? QString() : m_hintText->text();
+}
+QString TranscriptPane::hintHelp() const
+{
+    return m_hint->isHidden() ? QString() : m_hint->toolTip();
+}
+QString TranscriptPane::messageText() const
+{
+    return m_message->isHidden() ? QString() : m_message->text();
+}
+QString TranscriptPane::usageText() const
+{
+    return m_usage->text();
+}
+QString TranscriptPane::usedText() const
+{
+    return m_used->isHidden() ? QString() : m_used->text();
+}
+QString TranscriptPane::elapsedText() const
+{
+    return m_clock->isHidden() ? QString() : m_elapsed->text();
+}
+QString TranscriptPane::levelHelpText() const
+{
+    return m_levelHelp->text();
+}
+
+} // namespace TranslateMac

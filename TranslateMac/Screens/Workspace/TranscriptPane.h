@@ -1,0 +1,87 @@
+#pragma once
+
+#include "TranslateMac/Screens/Workspace/TranscriptCaptionRow.h"
+
+#include "TranslateCore/Async/TaskHandle.h"
+
+#include <QCoroTask>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
+
+namespace TranslateMac {
+
+class AppModel;
+class FollowingCaptions;
+class LevelMeter;
+class StatusPill;
+class TranscriptEmptyState;
+
+// The workspace's right side: state and direction, the captions, one message, and the footer
+// with the level, the points and the start/stop button.
+class TranscriptPane : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds copiedDuration { 1500 };
+
+    explicit TranscriptPane(AppModel &model, QWidget *parent = nullptr);
+
+    double subtitleSize() const { return m_rowStyle.size; }
+    bool followLatest() const { return m_followLatest; }
+    bool copied() const { return m_copied; }
+    bool showsCaptions() const;
+    FollowingCaptions &captions() const { return *m_captions; }
+    TranscriptEmptyState &emptyState() const { return *m_empty; }
+    QPushButton &actionButton() const { return *m_action; }
+    LevelMeter &levelMeter() const { return *m_meter; }
+    // The texts currently shown.
+    QString hintText() const;
+    QString hintHelp() const;
+    QString messageText() const;
+    QString usageText() const;
+    QString usedText() const;
+    QString elapsedText() const;
+    QString levelHelpText() const;
+
+private:
+    QWidget *buildHeader();
+    QWidget *buildFooter();
+    void refresh();
+    void refreshCaptions();
+    void setSubtitleSize(double size);
+    void setFollowLatest(bool following);
+    void copy();
+    QCoro::Task<> clearCopiedLater(TranslateCore::CancellationToken token);
+    void runAction();
+
+    AppModel &m_model;
+    bool m_followLatest = true;
+    bool m_copied = false;
+    TranscriptRowStyle m_rowStyle;
+    TranslateCore::TaskHandle m_copiedReset;
+    StatusPill *m_status = nullptr;
+    QLabel *m_route = nullptr;
+    QWidget *m_clock = nullptr;
+    QLabel *m_elapsed = nullptr;
+    QToolButton *m_follow = nullptr;
+    QToolButton *m_copy = nullptr;
+    QToolButton *m_overlay = nullptr;
+    QStackedWidget *m_body = nullptr;
+    TranscriptEmptyState *m_empty = nullptr;
+    FollowingCaptions *m_captions = nullptr;
+    QLabel *m_message = nullptr;
+    LevelMeter *m_meter = nullptr;
+    QLabel *m_levelHelp = nullptr;
+    QLabel *m_usage = nullptr;
+    QLabel *m_used = nullptr;
+    QWidget *m_hint = nullptr;
+    QLabel *m_hintIcon = nullptr;
+    QLabel *m_hintText = nullptr;
+    QPushButton *m_action = nullptr;
+};
+
+} // namespace TranslateMac

@@ -1,0 +1,170 @@
+#include "ScreenFixture.h"
+
+#include "TranslateMac/Screens/Captions/FollowingCaptions.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+using namespace TranslateMac;
+using TranslateCore::Caption;
+using namespace std::chrono_literals;
+
+namespace {
+
+class PlainRow : public CaptionRowView {
+public:
+    PlainRow() : m_label(new QLabel(this)) { setFixedHeight(40); }
+    void showCaption(const Caption &caption, bool) override { m_label->setText(caption.target); }
+
+private:
+    QLabel *m_label;
+};
+
+QList<Caption> captions(qint64 last, const QString &lastText = QStringLiteral("line"))
+{
+    QList<Caption> list;
+    for (qint64 seq = 1; seq <= last; ++seq)
+        list.append({ seq, QStringLiteral("source"),
+            seq == last ? lastText : QStringLiteral("line"), true, true });
+    return list;
+}
+
+// A window with a title above a caption list, shown offscreen.
+class FollowingCaptionsTest : public ScreenTest {
+protected:
+    void build(bool pauseOnDrag)
+    {
+        window = std::make_unique<QWidget>();
+        auto *column = new QVBoxLayout(window.get());
+        title = new QLabel(QStringLiteral("title"), window.get());
+        title->setFixedHeight(40);
+        list = new FollowingCaptions(
+            { 32, 18, pauseOnDrag, Qt::white }, [] { return new PlainRow; }, window.get());
+        column->addWidget(title);
+        column->addWidget(list);
+        window->resize(320, 260);
+        window->show();
+        list->setCaptions(captions(20));
+        settle();
+    }
+
+    void wheel(QWidget *target, QPoint local, double lines)
+    {
+        QWheelEvent event(local, target->mapToGlobal(local), QPoint(), QPoint(0, int(lines * 120)),
+            Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+    }
+    void wheelOnList(double lines)
+    {
+        QWidget *viewport = list->scrollArea().viewport();
+        wheel(viewport, viewport->rect().center(), lines);
+    }
+
+    std::unique_ptr<QWidget> window;
+    QLabel *title = nullptr;
+    FollowingCaptions *list = nullptr;
+};
+
+} // namespace
+
+TEST_F(FollowingCaptionsTest, OnlyAScrollBackBeyondHalfALineStopsFollowing)
+{
+    build(true);
+    EXPECT_TRUE(list->showsLatest());
+    wheelOnList(0.5);
+    EXPECT_TRUE(list->following());
+    wheelOnList(-2); // towards the newest
+    EXPECT_TRUE(list->following());
+    wheelOnList(0.6);
+    EXPECT_FALSE(list->following());
+    EXPECT_TRUE(list->returnButton().isVisible());
+    EXPECT_EQ(list->returnButton().text(), "回到最新");
+    EXPECT_EQ(list->returnButton().toolTip(), "回到最新字幕并继续跟随");
+}
+
+TEST_F(FollowingCaptionsTest, ScrollingElsewhereNeverStopsFollowing)
+{
+    build(true);
+    wheel(title, title->rect().center(), 3); // same window, outside the list
+    EXPECT_TRUE(list->following());
+    QWidget other;
+    other.resize(200, 200);
+    other.show();
+    settle();
+    wheel(&other, other.rect().center(), 3);
+    EXPECT_TRUE(list->following());
+}
+
+TEST_F(FollowingCaptionsTest, DraggingInsideTheListStopsFollowingOnlyWhereAsked)
+{
+    for (bool pauseOnDrag : { false, true }) {
+        build(pauseOnDrag);
+        QWidget *viewport = list->scrollArea().viewport();
+        const QPointF inside = viewport->rect().center();
+        QMouseEvent drag(QEvent::MouseMove, inside, viewport->mapToGlobal(inside), Qt::NoButton,
+            Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drag);
+        EXPECT_EQ(list->following(), !pauseOnDrag) << pauseOnDrag;
+        // A move without the button is no drag.
+        if (!pauseOnDrag) {
+            QMouseEvent hover(QEvent::MouseMove, inside, viewport->mapToGlobal(inside),
+                Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(viewport, &hover);
+            EXPECT_TRUE(list->following());
+        }
+    }
+}
+
+TEST_F(FollowingCaptionsTest, CountsNewCaptionsWhileReadingBackAndReturnsToTheLatest)
+{
+    build(true);
+    wheelOnList(1);
+    ASSERT_FALSE(list->following());
+    list->scrollArea().verticalScrollBar()->setValue(0);
+    list->setCaptions(captions(21));
+    list->setCaptions(captions(21, QStringLiteral("revised"))); // same last caption
+    list->setCaptions(captions(22));
+    list->setCaptions(captions(23));
+    settle();
+    EXPECT_EQ(list->unseen(), 3);
+    EXPECT_EQ(list->returnButton().text(), "3 句新内容");
+    EXPECT_EQ(list->scrollArea().verticalScrollBar()->value(), 0); // reading stays put
+
+    list->returnButton().click();
+    settle();
+    EXPECT_TRUE(list->following());
+    EXPECT_EQ(list->unseen(), 0);
+    EXPECT_FALSE(list->returnButton().isVisible());
+    EXPECT_TRUE(list->showsLatest());
+    EXPECT_GT(list->scrollArea().verticalScrollBar()->value(), 0);
+}
+
+TEST_F(FollowingCaptionsTest, KeepsTheNewestCaptionInViewWhileFollowing)
+{
+    build(true);
+    list->setCaptions(captions(40));
+    settle();
+    EXPECT_EQ(list->rowCount(), 40);
+    EXPECT_TRUE(list->showsLatest());
+    EXPECT_EQ(list->unseen(), 0);
+}
+
+TEST_F(FollowingCaptionsTest, AnimatedRowsSettleInPlaceAtTheBottom)
+{
+    qputenv("QUORVEL_REDUCE_MOTION", "0");
+    build(true);
+    list->setCaptions(captions(24));
+    EXPECT_NE(list->rowAt(23)->graphicsEffect(), nullptr); // fading in
+    // The fade and the scroll take 0.3 s.
+    TestSupport::spinUntil([&] { return list->rowAt(23)->graphicsEffect() == nullptr; }, 2s);
+    TestSupport::spinUntil([&] { return list->showsLatest(); }, 2s);
+    EXPECT_EQ(list->rowAt(23)->graphicsEffect(), nullptr);
+    EXPECT_EQ(list->rowAt(23)->contentsMargins().top(), 0);
+    EXPECT_TRUE(list->showsLatest());
+}

@@ -1,0 +1,90 @@
+#include "ScreenFixture.h"
+
+#include "TranslateMac/Screens/Common/UserDefaults.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QJsonObject>
+#include <QSettings>
+
+namespace {
+QTemporaryDir &settingsFolder()
+{
+    static QTemporaryDir folder;
+    return folder;
+}
+} // namespace
+
+void ScreenTest::SetUp()
+{
+    qputenv("QUORVEL_REDUCE_MOTION", "1");
+    qputenv("XDG_CONFIG_HOME", settingsFolder().filePath("config").toUtf8());
+    QSettings::setPath(
+        QSettings::NativeFormat, QSettings::UserScope, settingsFolder().filePath("config"));
+    QSettings(QStringLiteral("Quorvel"), QStringLiteral("QuorvelTranslate")).clear();
+    AppModelScenario::SetUp();
+}
+
+void ScreenTest::TearDown()
+{
+    for (QWidget *window : QApplication::topLevelWidgets())
+        window->close();
+    AppModelScenario::TearDown();
+}
+
+QVariant ScreenTest::storedDefault(const char *key)
+{
+    return TranslateMac::UserDefaults::value(key, QVariant());
+}
+
+void ScreenTest::storeDefault(const char *key, const QVariant &value)
+{
+    TranslateMac::UserDefaults::setValue(key, value);
+}
+
+void ScreenTest::settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+
+void ScreenTest::screenshot(QWidget &widget, const QString &name)
+{
+    settle();
+    QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOT_DIR));
+    const QString path = QStringLiteral(QUORVEL_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
+    EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
+}
+
+void ScreenTest::sendCaption(qint64 seq, const QString &type, const QString &text)
+{
+    sendEvent({ { "type", type }, { "segmentSeq", seq }, { "text", text } });
+}
+
+QAbstractButton *button(const QWidget &root, const QString &name)
+{
+    for (QAbstractButton *candidate : root.findChildren<QAbstractButton *>()) {
+        if (candidate->accessibleName() == name || candidate->text() == name)
+            return candidate;
+    }
+    ADD_FAILURE() << "no button " << name.toStdString();
+    return nullptr;
+}
+
+bool hasButton(const QWidget &root, const QString &name)
+{
+    for (QAbstractButton *candidate : root.findChildren<QAbstractButton *>()) {
+        if ((candidate->accessibleName() == name || candidate->text() == name)
+            && candidate->isVisibleTo(&root))
+            return true;
+    }
+    return false;
+}
+
+void click(const QWidget &root, const QString &name)
+{
+    if (QAbstractButton *found = button(root, name)) {
+        EXPECT_TRUE(found->isEnabled()) << name.toStdString();
+        found->click();
+    }
+}

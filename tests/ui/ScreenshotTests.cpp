@@ -1,0 +1,108 @@
+#include "ScreenFixture.h"
+
+#include "TranslateMac/Account/QRLoginModel.h"
+#include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
+#include "TranslateMac/Screens/Directions/DirectionSection.h"
+#include "TranslateMac/Screens/Directions/LanguagePicker.h"
+#include "TranslateMac/Screens/Root/AppContentView.h"
+#include "TranslateMac/Screens/Workspace/SidebarView.h"
+#include "TranslateMac/Screens/Workspace/WorkspaceView.h"
+#include "TranslateMac/Update/AppUpdateModel.h"
+
+#include <QPainter>
+
+using namespace TranslateMac;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Every screen in its main states, saved under the build folder for review.
+class ScreenshotTest : public ScreenTest {
+protected:
+    void captionPair(qint64 seq, const QString &source, const QString &target)
+    {
+        sendCaption(seq, "asr.final", source);
+        sendCaption(seq, "translation.final", target);
+    }
+    bool idle()
+    {
+        return waitFor([&] {
+            return !model->sourcesRefreshing() && !model->accountBusy() && !model->quoteBusy();
+        });
+    }
+};
+
+} // namespace
+
+TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
+{
+    capture->listed.append({ 4242, QStringLiteral("Firefox"), QStringLiteral("firefox") });
+    AppContentView content(*model);
+    content.resize(1080, 720);
+    content.show();
+    ASSERT_TRUE(idle());
+    ASSERT_TRUE(waitFor([&] { return model->qrLogin().challenge().has_value(); }));
+    screenshot(content, "01-signed-out-qr");
+    model->setLoginMethod(AppModel::LoginMethod::phone);
+    screenshot(content, "02-signed-out-phone");
+
+    signIn();
+    ASSERT_TRUE(idle());
+    screenshot(content, "03-workspace-idle");
+
+    DirectionSection &directions = content.workspace().sidebar().directions();
+    LanguagePicker *picker = directions.openSourcePicker();
+    settle();
+    QPixmap withPicker = content.grab();
+    {
+        QPainter painter(&withPicker);
+        const QPoint at = content.mapFromGlobal(picker->pos());
+        painter.drawPixmap(at, picker->grab());
+    }
+    ASSERT_TRUE(withPicker.save(QStringLiteral(QUORVEL_SCREENSHOT_DIR "/04-picker-open.png")));
+    picker->close();
+
+    startListening();
+    play(440, 3);
+    captionPair(1, "Good evening, and welcome to the night market.", "晚上好，欢迎来到夜市。");
+    captionPair(2, "Tonight we are tasting street food from six different cities.",
+        "今晚我们将品尝来自六个不同城市的街头小吃。");
+    sendCaption(3, "asr.partial", "First up is a bowl of");
+    sendCaption(3, "translation.partial", "首先是一碗");
+    ASSERT_TRUE(waitFor([&] { return model->transcript().captions().size() == 3; }));
+    clock.advance(3s);
+    ASSERT_TRUE(waitFor([&] { return model->elapsed() >= 3; }));
+    screenshot(content, "05-workspace-listening");
+
+    FloatingSubtitleView floating(*model);
+    floating.resize(640, 210);
+    floating.show();
+    screenshot(floating, "06-floating-subtitles");
+    floating.close();
+
+    service().control("POST", "/control/socket", { { "withholdFinished", true } });
+    service().control("POST", "/control/finish-status", { { "status", "SETTLING" } });
+    model->stop();
+    ASSERT_TRUE(waitForFinishDeadline());
+    clock.advance(12s);
+    ASSERT_TRUE(waitForState(State::pending));
+    screenshot(content, "07-workspace-pending");
+    content.workspace().setShowingAccount(true);
+    screenshot(content, "08-account-pending");
+
+    service().control("POST", "/control/finish-status", { { "status", "" } });
+    TestSupport::runTask(model->reconcileFinish());
+    ASSERT_TRUE(settledIn(State::completed));
+    screenshot(content, "09-account");
+    content.workspace().setShowingAccount(false);
+
+    service().control("POST", "/control/update-policy",
+        { { "enabled", true }, { "updateAvailable", true }, { "forceUpdate", false },
+            { "latestVersion", "1.1.0" }, { "latestBuildNumber", 110 },
+            { "minimumVersion", "0.1.0" }, { "minimumBuildNumber", 1 },
+            { "updateUrl", "https://quorvel.tech/download" },
+            { "releaseNotes", "悬浮字幕支持点击穿透和背景透明度。" } });
+    TestSupport::runTask(model->appUpdates().check(true));
+    ASSERT_TRUE(content.showsUpdatePanel());
+    screenshot(content, "10-update-panel");
+}
