@@ -81,8 +81,8 @@ struct Listening {
         TranscriptExport seams;
         seams.copy = [](const QString &) {};
         seams.chooseSaveLocation = [](const QString &, TranscriptExport::Completion) {};
-        model = std::make_unique<AppModel>(std::make_unique<TranslationAPI>(),
-            std::make_unique<TestSupport::ScriptedCapture>(),
+        model = std::make_unique<AppModel>(
+            std::make_unique<TranslationAPI>(), std::make_unique<TestSupport::ScriptedCapture>(),
             [this](const QUrl &) {
                 socket = std::make_shared<TestSupport::ScriptedSocketConnection>();
                 return socket;
@@ -123,8 +123,10 @@ struct Listening {
     // One whole caption: recognised text and translation.
     void finalCaption(qint64 seq)
     {
-        caption("asr.final", seq, QStringLiteral("caption number %1 of the running talk.").arg(seq));
-        caption("translation.final", seq, QStringLiteral("这是正在进行的演讲的第 %1 句字幕。").arg(seq));
+        caption(
+            "asr.final", seq, QStringLiteral("caption number %1 of the running talk.").arg(seq));
+        caption("translation.final", seq,
+            QStringLiteral("这是正在进行的演讲的第 %1 句字幕。").arg(seq));
     }
     void settle()
     {
@@ -140,7 +142,10 @@ Listening &listening()
     return *shared;
 }
 
-double msSince(qint64 from, qint64 to) { return double(to - from) / 1e6; }
+double msSince(qint64 from, qint64 to)
+{
+    return double(to - from) / 1e6;
+}
 
 void BM_ServerEventToCaption(benchmark::State &state)
 {
@@ -160,10 +165,11 @@ void BM_ServerEventToCaption(benchmark::State &state)
             },
             5s);
         if (!painted)
-            Bench::fail(QStringLiteral("the caption was not painted: model %1, workspace %2, floating %3")
-                            .arg(l.transcriptAt > sent)
-                            .arg(l.workspacePaints.lastPaintEnd > l.transcriptAt)
-                            .arg(l.floatingPaints.lastPaintEnd > l.transcriptAt));
+            Bench::fail(
+                QStringLiteral("the caption was not painted: model %1, workspace %2, floating %3")
+                    .arg(l.transcriptAt > sent)
+                    .arg(l.workspacePaints.lastPaintEnd > l.transcriptAt)
+                    .arg(l.floatingPaints.lastPaintEnd > l.transcriptAt));
         const qint64 end = std::max(l.workspacePaints.lastPaintEnd, l.floatingPaints.lastPaintEnd);
         modelMs.push_back(msSince(sent, l.transcriptAt));
         paintedMs.push_back(msSince(sent, end));

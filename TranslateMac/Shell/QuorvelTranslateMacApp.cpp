@@ -7,12 +7,14 @@
 #include "WorkspaceWindow.h"
 
 #include "TranslateMac/AppModel/AppModel.h"
+#include "TranslateMac/Screens/Common/Theme.h"
 #include "TranslateMac/Screens/Root/AppContentView.h"
 
 #include "BuildInfo.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QIcon>
 
 namespace TranslateMac {
 
@@ -32,6 +34,9 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(TranslateCore::Clock &clock, QObj
     : QObject(parent), m_model(std::make_unique<AppModel>()),
       m_delegate(std::make_unique<AppDelegate>(clock))
 {
+    // The installed icon when there is one; the drawn captions symbol otherwise.
+    QGuiApplication::setWindowIcon(
+        QIcon::fromTheme(desktopName, Theme::icon(QStringLiteral("captions.bubble"))));
     AppModel &model = *m_model;
     m_window = std::make_unique<WorkspaceWindow>(
         model, new AppContentView(model), [this] { requestQuit(); });

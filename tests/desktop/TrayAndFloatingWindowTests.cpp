@@ -177,6 +177,16 @@ TEST(DesktopShell, TrayMenuDrivesTheFloatingSubtitlesAboveOtherWindows)
         TestSupport::screenshotPath(QStringLiteral("desktop.png")));
     menu.hide();
 
+    // With a tray, closing the workspace keeps the application there; the tray opens it again.
+    ASSERT_TRUE(app.window().isVisible());
+    app.window().close();
+    EXPECT_FALSE(app.window().isVisible());
+    EXPECT_EQ(terminated.count(), 0);
+    QAction *open = actionNamed(menu, QStringLiteral("打开Quorvel"));
+    ASSERT_NE(open, nullptr);
+    open->trigger();
+    EXPECT_TRUE(app.window().isVisible());
+
     QAction *quit = actionNamed(menu, QStringLiteral("退出Quorvel"));
     ASSERT_NE(quit, nullptr);
     quit->trigger();

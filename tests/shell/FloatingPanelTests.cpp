@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -204,4 +205,16 @@ TEST_F(ShellWindowsTest, BackgroundOpacityShowsInTheFloatingContent)
     EXPECT_LT(half, byDefault - 30);
     // The resize border around the content stays unpainted.
     EXPECT_EQ(panel.grab().toImage().pixelColor(2, panel.height() / 2).alpha(), 0);
+}
+
+TEST_F(ShellWindowsTest, ClosingTheWorkspaceWithoutATrayAsksToQuit)
+{
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()); // offscreen: no tray
+    int quits = 0;
+    WorkspaceWindow window(*model, new QLabel, [&] { ++quits; });
+    window.show();
+    window.close();
+    EXPECT_EQ(quits, 1);
+    // The window stays until the quit is answered: a refused quit leaves it usable.
+    EXPECT_TRUE(window.isVisible());
 }
