@@ -10,7 +10,10 @@ int main(int argc, char **argv)
     // quit when there is none); it never ends the process by itself.
     QApplication::setQuitOnLastWindowClosed(false);
     TranslateMac::QuorvelTranslateMacApp quorvel;
-    QObject::connect(&quorvel, &TranslateMac::QuorvelTranslateMacApp::terminate, &application,
-        &QCoreApplication::quit, Qt::QueuedConnection);
+    // exit(), not quit(): quit() first closes every window and gives up when one refuses, and
+    // the workspace window refuses a close without a tray by asking to quit.
+    QObject::connect(
+        &quorvel, &TranslateMac::QuorvelTranslateMacApp::terminate, &application,
+        [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     return application.exec();
 }

@@ -26,7 +26,6 @@ void QuorvelTranslateMacApp::prepareProcess()
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
     QCoreApplication::setApplicationName(QStringLiteral("QuorvelTranslate"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION_STRING));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
     QGuiApplication::setDesktopFileName(desktopName);
 }
 
