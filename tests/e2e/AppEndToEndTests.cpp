@@ -37,6 +37,17 @@ bool shows(const QWidget &root, const QString &text)
     });
 }
 
+// Every label's text, for a failure message.
+std::string shownTexts(const QWidget &root)
+{
+    std::string texts;
+    for (const QLabel *label : root.findChildren<QLabel *>()) {
+        if (label->isVisibleTo(&root) && !label->text().isEmpty())
+            texts += "\n  " + label->text().left(80).toStdString();
+    }
+    return texts;
+}
+
 template <typename Widget>
 Widget *find(const QWidget &root, const std::function<bool(const Widget &)> &matches)
 {
@@ -140,11 +151,15 @@ TEST(AppEndToEnd, PlayedToneShowsInBothWindowsAndQuittingSettlesFirst)
         << rawValue(model.state()).toStdString() << " " << model.error().value_or("").toStdString();
     ASSERT_TRUE(TestSupport::spinUntil(
         [&] { return shows(app.window(), QStringLiteral("tone 1000 Hz")); }, 15s))
-        << "no caption in the workspace";
-    EXPECT_TRUE(TestSupport::spinUntil([&] {
-        return shows(panel, QStringLiteral("1000 赫兹音调"));
-    })) << "no caption in the floating subtitles";
+        << "no caption in the workspace; the model holds " << model.transcript().captions().size()
+        << " caption(s), level " << model.level() << ", state "
+        << rawValue(model.state()).toStdString()
+        << "; labels shown:" << shownTexts(app.window()) EXPECT_TRUE(TestSupport::spinUntil([&] {
+               return shows(panel, QStringLiteral("1000 赫兹音调"));
+           }))
+        << "no caption in the floating subtitles";
     ASSERT_TRUE(player.stop());
+    TestSupport::spinUntil([] { return false; }, 1s); // new rows fade in; let them settle
     app.window().grab().save(
         TestSupport::screenshotPath(QStringLiteral("workspace-listening.png")));
     const_cast<FloatingSubtitlePanel &>(panel).grab().save(
