@@ -153,11 +153,10 @@ TEST(AppEndToEnd, PlayedToneShowsInBothWindowsAndQuittingSettlesFirst)
         [&] { return shows(app.window(), QStringLiteral("tone 1000 Hz")); }, 15s))
         << "no caption in the workspace; the model holds " << model.transcript().captions().size()
         << " caption(s), level " << model.level() << ", state "
-        << rawValue(model.state()).toStdString()
-        << "; labels shown:" << shownTexts(app.window()) EXPECT_TRUE(TestSupport::spinUntil([&] {
-               return shows(panel, QStringLiteral("1000 赫兹音调"));
-           }))
-        << "no caption in the floating subtitles";
+        << rawValue(model.state()).toStdString() << "; labels shown:" << shownTexts(app.window());
+    EXPECT_TRUE(TestSupport::spinUntil([&] {
+        return shows(panel, QStringLiteral("1000 赫兹音调"));
+    })) << "no caption in the floating subtitles";
     ASSERT_TRUE(player.stop());
     TestSupport::spinUntil([] { return false; }, 1s); // new rows fade in; let them settle
     app.window().grab().save(
