@@ -193,8 +193,15 @@ Reply ServiceServer::watchLoginCreate(const QJsonObject &body)
     makeRoom(m_state.challenges);
     Challenge challenge { randomToken(16), randomToken(32), userCode(),
         epochMs() + challengeLifetimeMs, QStringLiteral("PENDING"), QString() };
-    const QJsonArray rows = qrRows(origin() + QStringLiteral("/device-login/") + challenge.id);
+    const QString approvalPage = origin() + QStringLiteral("/device-login/") + challenge.id;
+    const QJsonArray rows = qrRows(approvalPage);
     m_state.challenges.insert(challenge.id, challenge);
+    if (m_options.demo) {
+        // Without the phone app, the page the QR code leads to is opened in a browser instead.
+        std::printf("QR sign-in %s: approve at %s\n", qPrintable(challenge.userCode),
+            qPrintable(approvalPage));
+        std::fflush(stdout);
+    }
     return Reply::ok(QJsonObject { { "deviceType", "MAC" }, { "challengeId", challenge.id },
         { "deviceSecret", challenge.secret }, { "userCode", challenge.userCode },
         { "expiresAt", challenge.expiresAtEpochMs },

@@ -164,6 +164,9 @@ public:
     // text with the error's code.
     static QString errorText(std::exception_ptr error);
 
+    // Shows a message of the application's shell (a refused quit) in `error`.
+    void reportError(const QString &text) { setError(text); }
+
     // A translation (the start flow never fails to its caller).
     QCoro::Task<> start();
     // Starts the stop sequence and returns; the session is then finished and settled.

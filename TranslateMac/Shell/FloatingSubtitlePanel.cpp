@@ -1,0 +1,195 @@
+#include "FloatingSubtitlePanel.h"
+
+#include "TranslateMac/Screens/Common/Theme.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSettings>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace TranslateMac {
+
+const QString FloatingSubtitlePanel::geometryKey = QStringLiteral("QuorvelFloatingSubtitles");
+const QString FloatingSubtitlePanel::clickThroughKey
+    = QStringLiteral("QuorvelFloatingSubtitlesClickThrough");
+const QString FloatingSubtitlePanel::opacityKey
+    = QStringLiteral("QuorvelFloatingSubtitlesBackgroundOpacity");
+
+namespace {
+
+constexpr Qt::WindowFlags panelFlags
+    = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+
+QSettings settings()
+{
+    return QSettings(QStringLiteral("Quorvel"), QStringLiteral("QuorvelTranslate"));
+}
+
+} // namespace
+
+QRect initialPanelGeometry(const QRect &available)
+{
+    const QSize size = FloatingSubtitlePanel::defaultSize;
+    const int left = available.x() + available.width() / 2 - size.width() / 2;
+    const int top
+        = available.y() + available.height() - FloatingSubtitlePanel::bottomMargin - size.height();
+    return QRect(QPoint(left, top), size);
+}
+
+FloatingSubtitlePanel::FloatingSubtitlePanel(QWidget *content, QWidget *parent)
+    : QWidget(parent, panelFlags)
+{
+    setWindowTitle(QStringLiteral("Quorvel悬浮字幕"));
+    setObjectName(QStringLiteral("floatingSubtitles"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    // The content's background is translucent with the chosen opacity; the captions stay
+    // opaque, and the thin resize border around the content is not painted at all.
+    setAttribute(Qt::WA_TranslucentBackground);
+    setMinimumSize(minimumPanelSize);
+    resize(defaultSize);
+    setMouseTracking(true);
+
+    auto *layout = new QVBoxLayout(this);
+    // The border belongs to the window itself, so it can always be grabbed for resizing.
+    layout->setContentsMargins(resizeBorder, resizeBorder, resizeBorder, resizeBorder);
+    layout->addWidget(content);
+
+    QSettings stored = settings();
+    m_clickThrough = stored.value(clickThroughKey, false).toBool();
+    m_opacity = std::clamp(stored.value(opacityKey, defaultOpacity).toInt(), minimumOpacity, 100);
+    setWindowFlag(Qt::WindowTransparentForInput, m_clickThrough);
+    applyBackgroundOpacity();
+}
+
+void FloatingSubtitlePanel::present()
+{
+    if (!m_placed) {
+        m_placed = true;
+        const QByteArray saved = settings().value(geometryKey).toByteArray();
+        if (saved.isEmpty() || !restoreGeometry(saved)) {
+            if (const QScreen *screen = QGuiApplication::primaryScreen())
+                setGeometry(initialPanelGeometry(screen->availableGeometry()));
+        }
+    }
+    show();
+    raise();
+}
+
+void FloatingSubtitlePanel::setClickThrough(bool enabled)
+{
+    if (enabled == m_clickThrough)
+        return;
+    m_clickThrough = enabled;
+    settings().setValue(clickThroughKey, enabled);
+    // Changing a window flag hides the window; it comes back where it was.
+    const bool wasVisible = isVisible();
+    const QRect place = geometry();
+    setWindowFlag(Qt::WindowTransparentForInput, enabled);
+    if (wasVisible) {
+        setGeometry(place);
+        show();
+        raise();
+    }
+    Q_EMIT clickThroughChanged(enabled);
+}
+
+void FloatingSubtitlePanel::setBackgroundOpacity(int percent)
+{
+    percent = std::clamp(percent, minimumOpacity, 100);
+    if (percent == m_opacity)
+        return;
+    m_opacity = percent;
+    settings().setValue(opacityKey, percent);
+    applyBackgroundOpacity();
+    Q_EMIT backgroundOpacityChanged(percent);
+}
+
+void FloatingSubtitlePanel::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    Q_EMIT closed();
+}
+
+Qt::Edges FloatingSubtitlePanel::edgesAt(const QPoint &position) const
+{
+    Qt::Edges edges;
+    if (position.x() < resizeBorder)
+        edges |= Qt::LeftEdge;
+    if (position.x() >= width() - resizeBorder)
+        edges |= Qt::RightEdge;
+    if (position.y() < resizeBorder)
+        edges |= Qt::TopEdge;
+    if (position.y() >= height() - resizeBorder)
+        edges |= Qt::BottomEdge;
+    return edges;
+}
+
+void FloatingSubtitlePanel::mousePressEvent(QMouseEvent *event)
+{
+    QWindow *window = windowHandle();
+    if (event->button() != Qt::LeftButton || !window)
+        return QWidget::mousePressEvent(event);
+    const Qt::Edges edges = edgesAt(event->position().toPoint());
+    if (edges ? window->startSystemResize(edges) : window->startSystemMove())
+        event->accept();
+}
+
+void FloatingSubtitlePanel::mouseMoveEvent(QMouseEvent *event)
+{
+    const Qt::Edges edges = edgesAt(event->position().toPoint());
+    if ((edges & Qt::LeftEdge && edges & Qt::TopEdge)
+        || (edges & Qt::RightEdge && edges & Qt::BottomEdge))
+        setCursor(Qt::SizeFDiagCursor);
+    else if ((edges & Qt::RightEdge && edges & Qt::TopEdge)
+        || (edges & Qt::LeftEdge && edges & Qt::BottomEdge))
+        setCursor(Qt::SizeBDiagCursor);
+    else if (edges & (Qt::LeftEdge | Qt::RightEdge))
+        setCursor(Qt::SizeHorCursor);
+    else if (edges & (Qt::TopEdge | Qt::BottomEdge))
+        setCursor(Qt::SizeVerCursor);
+    else
+        unsetCursor();
+    QWidget::mouseMoveEvent(event);
+}
+
+void FloatingSubtitlePanel::applyBackgroundOpacity()
+{
+    // The content paints its own background on a child of that name, in the theme's colour.
+    auto *background = findChild<QWidget *>(QStringLiteral("floatingBackground"));
+    if (!background)
+        return;
+    QColor colour = Theme::floatingBackground();
+    colour.setAlphaF(colour.alphaF() * m_opacity / 100.0);
+    background->setStyleSheet(QStringLiteral("#floatingBackground { background: rgba(%1, %2, %3, "
+                                             "%4); border-radius: 14px; }")
+                                  .arg(colour.red())
+                                  .arg(colour.green())
+                                  .arg(colour.blue())
+                                  .arg(colour.alpha()));
+}
+
+void FloatingSubtitlePanel::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    rememberGeometry();
+}
+
+void FloatingSubtitlePanel::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    rememberGeometry();
+}
+
+void FloatingSubtitlePanel::rememberGeometry()
+{
+    // Only a place the panel was shown at (or moved to by the user) is remembered.
+    if (m_placed && isVisible())
+        settings().setValue(geometryKey, saveGeometry());
+}
+
+} // namespace TranslateMac

@@ -1,0 +1,107 @@
+#include "GuardedQuit.h"
+
+#include "TranslateMac/AppModel/AppModel.h"
+
+#include "TranslateCore/Async/Cancellation.h"
+
+#include <QPointer>
+
+namespace TranslateMac {
+
+using TranslateCore::CancellationToken;
+
+const QString GuardedQuit::pendingMessage
+    = QStringLiteral("监听已停止，但结算尚未确认。请点击“确认结算”后再退出。");
+
+QuitCheck checkDeferredQuit(const QuitSnapshot &snapshot, int pauses)
+{
+    if (pauses > 0
+        && (snapshot.state == ListeningState::pending || pauses >= GuardedQuit::pauseLimit))
+        return QuitCheck::giveUp;
+    switch (snapshot.state) {
+    case ListeningState::preparing:
+    case ListeningState::connecting:
+    case ListeningState::reconnecting:
+    case ListeningState::stopping:
+        return QuitCheck::wait;
+    default:
+        break;
+    }
+    // A settlement still confirming (or the wallet refresh after it) counts as running too.
+    return snapshot.hasSessionID || snapshot.settling ? QuitCheck::wait : QuitCheck::quit;
+}
+
+GuardedQuit::Target GuardedQuit::Target::from(AppModel &model)
+{
+    QPointer<AppModel> weak(&model);
+    return Target {
+        [weak] { return weak && weak->ownsSession(); },
+        [weak] {
+            return weak
+                ? QuitSnapshot { weak->state(), weak->sessionID().has_value(), weak->settling() }
+                : QuitSnapshot {};
+        },
+        [weak] {
+            if (weak)
+                weak->stop();
+        },
+        [weak](const QString &text) {
+            if (weak)
+                weak->reportError(text);
+        },
+    };
+}
+
+GuardedQuit::GuardedQuit(TranslateCore::Clock &clock, QObject *parent)
+    : QObject(parent), m_clock(clock)
+{
+}
+
+QuitReply GuardedQuit::request()
+{
+    if (!m_target || !m_target->ownsSession())
+        return QuitReply::now;
+    if (m_terminating)
+        return QuitReply::cancel;
+    m_terminating = true;
+    m_target->stop();
+    m_task = TranslateCore::TaskHandle::start(
+        [this](CancellationToken token) { return waitForSettlement(token); });
+    return QuitReply::later;
+}
+
+QCoro::Task<> GuardedQuit::waitForSettlement(CancellationToken token)
+{
+    QPointer<GuardedQuit> self(this);
+    for (int pauses = 0;; ++pauses) {
+        switch (checkDeferredQuit(m_target->snapshot(), pauses)) {
+        case QuitCheck::quit:
+            answer(true);
+            co_return;
+        case QuitCheck::giveUp:
+            answer(false);
+            co_return;
+        case QuitCheck::wait:
+            break;
+        }
+        try {
+            co_await m_clock.sleep(pause, token);
+        } catch (const TranslateCore::CancellationError &) {
+            if (self)
+                answer(false);
+            co_return;
+        }
+        if (!self)
+            co_return;
+    }
+}
+
+void GuardedQuit::answer(bool quit)
+{
+    m_terminating = false;
+    if (!quit)
+        m_target->refuse(pendingMessage);
+    Q_EMIT answered(quit);
+}
+
+} // namespace TranslateMac

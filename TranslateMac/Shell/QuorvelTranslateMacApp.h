@@ -1,0 +1,58 @@
+#pragma once
+
+#include "TranslateCore/Async/Clock.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace TranslateMac {
+
+class AppDelegate;
+class AppModel;
+class MenuBarControls;
+class WorkspaceWindow;
+
+// The application: the one model, the workspace window, the tray menu and the delegate that
+// owns the floating subtitles and the guarded quit.
+class QuorvelTranslateMacApp : public QObject {
+    Q_OBJECT
+
+public:
+    // The name the desktop knows the application by (its .desktop file and icon).
+    static const QString desktopName;
+
+    // Before the application object exists: the display platform and the names the settings
+    // and the desktop use.
+    static void prepareProcess();
+
+    // Builds the model (restoring the saved sign-in), the window and the tray, and shows the
+    // window.
+    explicit QuorvelTranslateMacApp(
+        TranslateCore::Clock &clock = TranslateCore::SystemClock::shared(),
+        QObject *parent = nullptr);
+    ~QuorvelTranslateMacApp() override;
+
+    AppModel &model() const { return *m_model; }
+    AppDelegate &delegate() const { return *m_delegate; }
+    WorkspaceWindow &window() const { return *m_window; }
+    MenuBarControls &menuBarControls() const { return *m_menuBar; }
+
+    // Asks to quit; `terminate` follows at once or after the running translation has settled.
+    void requestQuit();
+
+Q_SIGNALS:
+    // The application may end now.
+    void terminate();
+
+private:
+    void openWorkspace();
+
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<AppDelegate> m_delegate;
+    std::unique_ptr<WorkspaceWindow> m_window;
+    std::unique_ptr<MenuBarControls> m_menuBar;
+};
+
+} // namespace TranslateMac

@@ -1,0 +1,39 @@
+#include "support/ApplicationHarness.h"
+
+#include "support/LocalServiceProcess.h"
+#include "support/TestSupport.h"
+
+#include "TranslateMac/AppModel/AppModel.h"
+
+#include <QDir>
+#include <QSettings>
+
+namespace TestSupport {
+
+IsolatedHome::IsolatedHome()
+{
+    const QDir home(m_folder.path());
+    home.mkpath(QStringLiteral("data"));
+    home.mkpath(QStringLiteral("config"));
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    QSettings::setPath(
+        QSettings::NativeFormat, QSettings::UserScope, home.filePath(QStringLiteral("config")));
+}
+
+bool signIn(TranslateMac::AppModel &model, LocalServiceProcess &service, const QString &phone)
+{
+    runTask(model.sendCode(QStringLiteral("+86"), phone));
+    const QString code
+        = service.control("GET", "/control/sms-code?phone=" + phone)["code"].toString();
+    runTask(model.login(QStringLiteral("+86"), phone, code));
+    return model.loggedIn();
+}
+
+QString screenshotPath(const QString &name)
+{
+    QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
+    return QDir(QStringLiteral(QUORVEL_SCREENSHOTS_DIR)).filePath(name);
+}
+
+} // namespace TestSupport
