@@ -1,5 +1,6 @@
 #include "ScreenFixture.h"
 
+#include "TranslateMac/Account/QRLoginModel.h"
 #include "TranslateMac/Screens/Account/AccountView.h"
 #include "TranslateMac/Screens/Root/AppContentView.h"
 #include "TranslateMac/Screens/Update/AppUpdateCheckRow.h"
@@ -160,4 +161,14 @@ TEST_F(AppContentViewTest, SigningOutIsNotPossibleWhileATranslationRuns)
     click(*confirmation, "退出登录");
     ASSERT_TRUE(waitFor([&] { return !model->loggedIn(); }));
     EXPECT_TRUE(content->showsLogin());
+}
+
+TEST_F(AppContentViewTest, AfterSigningOutTheQRSignInStartsAgain)
+{
+    signIn();
+    auto content = makeContent();
+    EXPECT_FALSE(model->qrLogin().isRunning());
+    TestSupport::runTask(model->logout());
+    ASSERT_TRUE(content->showsLogin());
+    EXPECT_TRUE(waitFor([&] { return model->qrLogin().challenge().has_value(); }));
 }

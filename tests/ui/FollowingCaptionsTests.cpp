@@ -168,3 +168,47 @@ TEST_F(FollowingCaptionsTest, AnimatedRowsSettleInPlaceAtTheBottom)
     EXPECT_EQ(list->rowAt(23)->contentsMargins().top(), 0);
     EXPECT_TRUE(list->showsLatest());
 }
+
+TEST_F(FollowingCaptionsTest, ANewCaptionRedrawsOnlyItselfAndTheFormerLatest)
+{
+    int shown = 0;
+    class CountingRow : public PlainRow {
+    public:
+        explicit CountingRow(int &shown) : m_shown(shown) { }
+        void showCaption(const Caption &caption, bool latest) override
+        {
+            ++m_shown;
+            PlainRow::showCaption(caption, latest);
+        }
+
+    private:
+        int &m_shown;
+    };
+    FollowingCaptions list({ 32, 18, true, Qt::white }, [&] { return new CountingRow(shown); });
+    list.setCaptions(captions(300));
+    EXPECT_EQ(shown, 300);
+    shown = 0;
+    list.setCaptions(captions(301));
+    EXPECT_EQ(shown, 2);
+    shown = 0;
+    list.setCaptions(captions(301, QStringLiteral("revised")));
+    EXPECT_EQ(shown, 1);
+}
+
+TEST_F(FollowingCaptionsTest, RemovedRowsInViewFadeOut)
+{
+    qputenv("QUORVEL_REDUCE_MOTION", "0");
+    build(true);
+    list->setCaptions(captions(3));
+    TestSupport::spinUntil([&] { return list->rowAt(2)->graphicsEffect() == nullptr; }, 2s);
+    const auto ghosts = [&] {
+        return list->scrollArea().viewport()->findChildren<QLabel *>(
+            QString(), Qt::FindDirectChildrenOnly);
+    };
+    EXPECT_TRUE(ghosts().isEmpty());
+    list->setCaptions(captions(3).mid(1)); // the first caption is gone
+    EXPECT_EQ(list->rowCount(), 2);
+    EXPECT_EQ(ghosts().size(), 1);
+    TestSupport::spinUntil([&] { return ghosts().isEmpty(); }, 2s);
+    EXPECT_TRUE(ghosts().isEmpty());
+}

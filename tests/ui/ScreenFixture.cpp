@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QJsonObject>
 #include <QSettings>
 
@@ -15,8 +16,23 @@ QTemporaryDir &settingsFolder()
 }
 } // namespace
 
+// The first window a process shows activates the application, which the root screen answers
+// with refreshes; doing that once up front keeps each test's requests its own.
+static void activateApplication()
+{
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive)
+        return;
+    QWidget first;
+    first.show();
+    first.activateWindow();
+    TestSupport::spinUntil(
+        [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; },
+        std::chrono::seconds(2));
+}
+
 void ScreenTest::SetUp()
 {
+    activateApplication();
     qputenv("QUORVEL_REDUCE_MOTION", "1");
     qputenv("XDG_CONFIG_HOME", settingsFolder().filePath("config").toUtf8());
     QSettings::setPath(

@@ -2,6 +2,7 @@
 
 #include "TranslateMac/Account/QRLoginModel.h"
 #include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
+#include "TranslateMac/Screens/Captions/FollowingCaptions.h"
 #include "TranslateMac/Screens/Directions/DirectionSection.h"
 #include "TranslateMac/Screens/Directions/LanguagePicker.h"
 #include "TranslateMac/Screens/Root/AppContentView.h"
@@ -63,12 +64,12 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
     picker->close();
 
     startListening();
-    play(440, 3);
-    captionPair(1, "Good evening, and welcome to the night market.", "晚上好，欢迎来到夜市。");
-    captionPair(2, "Tonight we are tasting street food from six different cities.",
+    play(440, 3); // the level meter moves; the service captions the tone as segment 1
+    captionPair(101, "Good evening, and welcome to the night market.", "晚上好，欢迎来到夜市。");
+    captionPair(102, "Tonight we are tasting street food from six different cities.",
         "今晚我们将品尝来自六个不同城市的街头小吃。");
-    sendCaption(3, "asr.partial", "First up is a bowl of");
-    sendCaption(3, "translation.partial", "首先是一碗");
+    sendCaption(103, "asr.partial", "First up is a bowl of");
+    sendCaption(103, "translation.partial", "首先是一碗");
     ASSERT_TRUE(waitFor([&] { return model->transcript().captions().size() == 3; }));
     clock.advance(3s);
     ASSERT_TRUE(waitFor([&] { return model->elapsed() >= 3; }));
@@ -78,6 +79,11 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
     floating.resize(640, 210);
     floating.show();
     screenshot(floating, "06-floating-subtitles");
+    floating.captions().setFollowing(false);
+    captionPair(103, "First up is a bowl of hand-pulled noodles.", "首先是一碗手拉面。");
+    captionPair(104, "The broth has been simmering since noon.", "汤底从中午就开始熬了。");
+    ASSERT_TRUE(waitFor([&] { return floating.captions().unseen() == 1; }));
+    screenshot(floating, "06b-floating-subtitles-reading-back");
     floating.close();
 
     service().control("POST", "/control/socket", { { "withholdFinished", true } });

@@ -154,3 +154,38 @@ TEST_F(TranscriptPaneTest, RightToLeftTargetsAreLaidOutRightToLeft)
     model->stop();
     EXPECT_TRUE(settledIn(State::completed));
 }
+
+TEST_F(TranscriptPaneTest, FollowToggleSaysWhetherItFollows)
+{
+    auto pane = makePane();
+    click(*pane, "自动跟随最新字幕：开");
+    EXPECT_FALSE(pane->followLatest());
+    EXPECT_FALSE(pane->captions().following());
+    EXPECT_TRUE(hasButton(*pane, "自动跟随最新字幕：关"));
+    click(*pane, "自动跟随最新字幕：关");
+    EXPECT_TRUE(pane->followLatest());
+    EXPECT_TRUE(pane->captions().following());
+}
+
+TEST_F(TranscriptPaneTest, APendingSettlementIsConfirmedFromTheButton)
+{
+    signIn();
+    service().control("POST", "/control/socket", { { "withholdFinished", true } });
+    service().control("POST", "/control/finish-status", { { "status", "SETTLING" } });
+    auto pane = makePane();
+    startListening();
+    model->stop();
+    ASSERT_TRUE(waitForFinishDeadline());
+    clock.advance(AppModel::finishDeadline);
+    ASSERT_TRUE(waitForState(State::pending));
+    EXPECT_EQ(pane->actionButton().text(), "确认结算");
+    EXPECT_EQ(pane->actionButton().accessibleName(), "重新向服务端确认本次结算");
+    EXPECT_EQ(pane->hintText(), "");
+    EXPECT_EQ(pane->messageText(), *model->error());
+
+    service().control("POST", "/control/finish-status", { { "status", "" } });
+    pane->actionButton().click();
+    ASSERT_TRUE(settledIn(State::completed));
+    expectSettled(1);
+    EXPECT_TRUE(pane->actionButton().text().startsWith("开始"));
+}

@@ -160,7 +160,7 @@ QWidget *AccountView::buildSettings()
 void AccountView::refresh()
 {
     const bool owns = m_model.ownsSession();
-    m_avatar->setPixmap(Avatar::pixmap(m_model.nickname(), 48));
+    Avatar::show(m_avatar, m_model.nickname(), 48);
     m_nickname->setText(m_model.nickname());
     m_wallet->setText(QString::number(m_model.wallet()));
     // The account cannot change under a running translation.

@@ -36,6 +36,7 @@ LoginView::LoginView(AppModel &model, QWidget *parent) : QWidget(parent), m_mode
     connect(&m_model, &AppModel::changed, this, &LoginView::refresh);
     connect(&m_model, &AppModel::loginMethodChanged, this, &LoginView::syncQRLogin);
     connect(&m_model.qrLogin(), &QRLoginModel::revisionChanged, this, &LoginView::syncQRLogin);
+    connect(&m_model, &AppModel::accountBusyChanged, this, &LoginView::syncQRLogin);
     refresh();
 }
 
@@ -235,6 +236,10 @@ void LoginView::syncQRLogin()
     if (wanted) {
         ++m_qrRuns;
         m_model.runQRLogin();
+        // The model declines while an account request (a sign-out) still runs: try again when
+        // it is done.
+        if (!login.isRunning() && login.phase() == QRLoginModel::Phase::idle)
+            m_qrKey = -1;
     }
 }
 

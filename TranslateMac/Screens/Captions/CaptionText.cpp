@@ -11,6 +11,23 @@ Block block(const QString &text, bool final, bool latest, const QString &placeho
 }
 } // namespace
 
+QString plain(const Block &block)
+{
+    return block.text + (block.cursor ? cursor : QString());
+}
+
+QString html(const Block &block, const QColor &cursorColour, const QColor &placeholderColour)
+{
+    QString text = block.text.toHtmlEscaped();
+    if (block.placeholder && placeholderColour.isValid())
+        text = QStringLiteral("<span style=\"color:%1\">%2</span>")
+                   .arg(placeholderColour.name(), text);
+    if (block.cursor)
+        text += QStringLiteral("<span style=\"color:%1\">%2</span>")
+                    .arg(cursorColour.name(), cursor);
+    return text;
+}
+
 Block source(const TranslateCore::Caption &caption, bool latest)
 {
     return block(caption.source, caption.sourceFinal, latest, QStringLiteral("正在识别"));

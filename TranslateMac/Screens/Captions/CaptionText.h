@@ -2,6 +2,7 @@
 
 #include "TranslateCore/Subtitles/Caption.h"
 
+#include <QColor>
 #include <QString>
 
 namespace TranslateMac::CaptionText {
@@ -17,6 +18,12 @@ struct Block {
     bool cursor = false;
     friend bool operator==(const Block &, const Block &) = default;
 };
+
+// The block as shown: its text, then the cursor when it has one.
+QString plain(const Block &block);
+// The block as rich text: the escaped text (a placeholder in `placeholderColour` when that is
+// valid) and the cursor in `cursorColour`.
+QString html(const Block &block, const QColor &cursorColour, const QColor &placeholderColour = {});
 
 // The workspace row's "原文" block: the source text, or "正在识别" while empty.
 Block source(const TranslateCore::Caption &caption, bool latest);

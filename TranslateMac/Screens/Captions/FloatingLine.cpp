@@ -1,6 +1,7 @@
 #include "TranslateMac/Screens/Captions/FloatingLine.h"
 
 #include "TranslateMac/Screens/Captions/CaptionText.h"
+#include "TranslateMac/Screens/Common/Controls.h"
 #include "TranslateMac/Screens/Common/Motion.h"
 #include "TranslateMac/Screens/Common/Theme.h"
 
@@ -37,25 +38,16 @@ void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool lates
 {
     const CaptionText::Block target
         = CaptionText::floatingTarget(caption, latest, m_style.owningSession);
-    const QString before = std::exchange(
-        m_plainTarget, target.text + (target.cursor ? CaptionText::cursor : QString()));
+    const QString before = std::exchange(m_plainTarget, CaptionText::plain(target));
     if (!before.isEmpty() && before != m_plainTarget)
         easeInChange();
-    QString html = target.text.toHtmlEscaped();
-    if (target.cursor)
-        html += QStringLiteral("<span style=\"color:%1\">%2</span>")
-                    .arg(Theme::accent().lighter(130).name(), CaptionText::cursor);
-    m_target->setText(html);
+    m_target->setText(CaptionText::html(target, Theme::accent().lighter(130)));
     m_target->setFont(Theme::font(m_style.size, QFont::DemiBold));
     QPalette palette = m_target->palette();
     palette.setColor(
         QPalette::WindowText, target.placeholder ? QColor(255, 255, 255, 140) : Qt::white);
     m_target->setPalette(palette);
-    const Qt::LayoutDirection direction = m_style.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight;
-    m_target->setLayoutDirection(direction);
-    m_target->setAlignment((m_style.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute
-                                                : Qt::AlignLeft | Qt::AlignAbsolute)
-        | Qt::AlignVCenter);
+    Controls::setRightToLeft(m_target, m_style.rightToLeft);
 
     m_source->setVisible(m_style.showSource);
     m_sourcePlain = caption.source;

@@ -42,8 +42,11 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
 
     m_background = new WindowDragArea(this);
     m_background->setObjectName(QStringLiteral("floatingBackground"));
-    m_background->setStyleSheet(QStringLiteral(
-        "#floatingBackground { background: rgba(20, 22, 26, 215); border-radius: 14px; }"));
+    // Its own window: the application's sheet, with hover marks that show on the dark surface.
+    setStyleSheet(Theme::styleSheet()
+        + QStringLiteral(
+            "#floatingBackground { background: rgba(20, 22, 26, 215); border-radius: 14px; }"
+            "QToolButton:hover { background: rgba(255, 255, 255, 0.14); }"));
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(m_background);

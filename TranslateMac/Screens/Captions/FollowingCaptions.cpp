@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
+#include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
@@ -155,6 +156,7 @@ void FollowingCaptions::reconcileRows(const QList<TranslateCore::Caption> &previ
             animateIn(row);
     }
     for (CaptionRowView *gone : std::as_const(m_rowsBySequence)) {
+        animateOut(gone);
         m_rowsLayout->removeWidget(gone);
         gone->deleteLater();
     }
@@ -203,6 +205,29 @@ void FollowingCaptions::animateIn(CaptionRowView *row)
         row->setContentsMargins(margins);
     });
     appear->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void FollowingCaptions::animateOut(CaptionRowView *row)
+{
+    QWidget *viewport = m_scroll->viewport();
+    const QRect shown(row->mapTo(viewport, QPoint(0, 0)), row->size());
+    if (Motion::reduceMotion() || !isVisible() || !viewport->rect().intersects(shown))
+        return;
+    // The row leaves the layout at once; a picture of it fades where it was.
+    auto *ghost = new QLabel(viewport);
+    ghost->setPixmap(row->grab());
+    ghost->setGeometry(shown);
+    ghost->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *opacity = new QGraphicsOpacityEffect(ghost);
+    ghost->setGraphicsEffect(opacity);
+    ghost->show();
+    auto *fade = new QPropertyAnimation(opacity, "opacity", ghost);
+    fade->setDuration(scrollMilliseconds);
+    fade->setEasingCurve(Motion::easeOut);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    connect(fade, &QPropertyAnimation::finished, ghost, &QObject::deleteLater);
+    fade->start();
 }
 
 void FollowingCaptions::setFollowing(bool following)

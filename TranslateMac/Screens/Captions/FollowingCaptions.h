@@ -64,6 +64,7 @@ protected:
 private:
     void reconcileRows(const QList<TranslateCore::Caption> &previous);
     void animateIn(CaptionRowView *row);
+    void animateOut(CaptionRowView *row);
     void scrollToLatest();
     void placeOverlays();
     void refreshReturnButton();

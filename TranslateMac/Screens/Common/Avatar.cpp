@@ -2,6 +2,7 @@
 
 #include "TranslateMac/Screens/Common/Theme.h"
 
+#include <QLabel>
 #include <QPainter>
 
 namespace TranslateMac::Avatar {
@@ -22,6 +23,15 @@ QPixmap pixmap(const QString &nickname, int side)
     const QString initial = nickname.isEmpty() ? QStringLiteral("Q") : nickname.left(1).toUpper();
     painter.drawText(QRectF(0, 0, side, side), Qt::AlignCenter, initial);
     return image;
+}
+
+void show(QLabel *label, const QString &nickname, int side)
+{
+    const QVariant drawnFor = label->property("avatarFor");
+    if (drawnFor.isValid() && drawnFor.toString() == nickname)
+        return;
+    label->setPixmap(pixmap(nickname, side));
+    label->setProperty("avatarFor", nickname);
 }
 
 } // namespace TranslateMac::Avatar

@@ -45,6 +45,14 @@ QLabel *iconLabel(const QString &symbolName, QWidget *parent, int side)
     return label;
 }
 
+void setRightToLeft(QLabel *label, bool rightToLeft)
+{
+    label->setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    // Absolute: a right-to-left label would otherwise mirror "right" back to the left.
+    label->setAlignment(
+        (rightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter);
+}
+
 void setHelp(QWidget *widget, const QString &help)
 {
     widget->setToolTip(help);

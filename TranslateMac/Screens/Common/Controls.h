@@ -22,6 +22,8 @@ QPushButton *primaryButton(const QString &text, QWidget *parent);
 QLabel *label(const QString &text, QWidget *parent, const QString &role = {});
 // An icon shown as a small label.
 QLabel *iconLabel(const QString &symbolName, QWidget *parent, int side = 16);
+// Lays a text label out right to left (aligned right) or left to right (aligned left).
+void setRightToLeft(QLabel *label, bool rightToLeft);
 // Sets the help text and uses it as the accessible name too.
 void setHelp(QWidget *widget, const QString &help);
 

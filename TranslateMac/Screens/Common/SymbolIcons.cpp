@@ -89,7 +89,9 @@ const QHash<QString, Drawing> &drawings()
             } },
         { "captions.bubble",
             [](QPainter &p) {
-                bubble(p, false);
+                // Filled with the lines cut out: legible at tray sizes on light and dark panels.
+                bubble(p, true);
+                cutOut(p, 5);
                 p.drawLine(QPointF(18, 22), QPointF(46, 22));
                 p.drawLine(QPointF(18, 32), QPointF(38, 32));
             } },

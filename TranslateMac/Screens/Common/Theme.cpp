@@ -105,7 +105,6 @@ QString Theme::themeIconName(const QString &symbolName)
     static const QHash<QString, QString> names {
         { "play.fill", "media-playback-start" },
         { "stop.fill", "media-playback-stop" },
-        { "captions.bubble", "media-view-subtitles" },
         { "arrow.down.to.line", "go-bottom" },
         { "arrow.down", "go-down" },
         { "checkmark", "object-select" },
@@ -142,7 +141,10 @@ QIcon Theme::icon(const QString &symbolName)
     if (!themed.isEmpty() && QIcon::hasThemeIcon(themed))
         icon = QIcon::fromTheme(themed);
     else
-        icon = SymbolIcons::drawn(symbolName, text());
+        // The product mark keeps its accent colour, which reads on light and dark panels alike
+        // (the tray shows it on the desktop's panel, whatever its colour).
+        icon = SymbolIcons::drawn(
+            symbolName, symbolName == QLatin1String("captions.bubble") ? accent() : text());
     cache.insert(symbolName, icon);
     return icon;
 }

@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QToolButton>
@@ -49,6 +50,11 @@ DirectionSection::DirectionSection(AppModel &model, QWidget *parent)
     auto *emptyRow = new QHBoxLayout(emptyPage);
     m_emptyIcon = Controls::iconLabel(QStringLiteral("exclamationmark.circle"), emptyPage, 16);
     m_empty = Controls::label(QString(), emptyPage, QStringLiteral("secondary"));
+    m_loading = new QProgressBar(emptyPage);
+    m_loading->setRange(0, 0); // busy, no known end
+    m_loading->setTextVisible(false);
+    m_loading->setFixedSize(40, 4);
+    emptyRow->addWidget(m_loading);
     emptyRow->addWidget(m_emptyIcon);
     emptyRow->addWidget(m_empty, 1);
 
@@ -109,7 +115,11 @@ DirectionSection::DirectionSection(AppModel &model, QWidget *parent)
             RecentRoutes::remember(recentCodes(), m_model.selectedRoute()));
         refreshRecent();
     });
-    connect(&m_model, &AppModel::changed, this, &DirectionSection::refresh);
+    // Not `changed`: that also fires for every level update while listening.
+    for (auto signal : { &AppModel::routesChanged, &AppModel::selectedRouteChanged,
+             &AppModel::quoteChanged, &AppModel::quoteBusyChanged, &AppModel::accountBusyChanged,
+             &AppModel::stateChanged, &AppModel::sessionIDChanged })
+        connect(&m_model, signal, this, &DirectionSection::refresh);
     refresh();
 }
 
@@ -125,6 +135,7 @@ void DirectionSection::refresh()
     const bool loading = m_model.accountBusy();
     m_empty->setText(loading ? QStringLiteral("加载中…") : QStringLiteral("暂无可用方向"));
     m_emptyIcon->setVisible(!loading);
+    m_loading->setVisible(loading);
 
     const DirectionCatalog catalog { m_model.routes() };
     const auto route = m_model.route();

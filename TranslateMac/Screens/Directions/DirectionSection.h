@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QToolButton;
@@ -47,6 +48,7 @@ private:
     QStackedWidget *m_body = nullptr;
     QLabel *m_emptyIcon = nullptr;
     QLabel *m_empty = nullptr;
+    QProgressBar *m_loading = nullptr;
     QWidget *m_card = nullptr;
     QPushButton *m_source = nullptr;
     QPushButton *m_target = nullptr;

@@ -168,7 +168,7 @@ void SidebarView::refresh()
     const QSignalBlocker blocker(m_history);
     m_history->setChecked(m_model.history());
 
-    m_avatar->setPixmap(Avatar::pixmap(m_model.nickname(), 36));
+    Avatar::show(m_avatar, m_model.nickname(), 36);
     m_nickname->setText(m_model.nickname());
     m_balance->setText(QString::number(m_model.remaining()));
     m_accountLabel->setText(

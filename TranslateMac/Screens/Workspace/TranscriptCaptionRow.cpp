@@ -10,25 +10,6 @@
 
 namespace TranslateMac {
 
-namespace {
-QString shown(const CaptionText::Block &block)
-{
-    return block.text + (block.cursor ? CaptionText::cursor : QString());
-}
-
-QString html(const CaptionText::Block &block)
-{
-    QString text = block.text.toHtmlEscaped();
-    if (block.placeholder)
-        text = QStringLiteral("<span style=\"color:%1\">%2</span>")
-                   .arg(Theme::secondaryText().name(), text);
-    if (block.cursor)
-        text += QStringLiteral("<span style=\"color:%1\">%2</span>")
-                    .arg(Theme::accent().name(), CaptionText::cursor);
-    return text;
-}
-} // namespace
-
 TranscriptCaptionRow::TranscriptCaptionRow(const TranscriptRowStyle &style, QWidget *parent)
     : CaptionRowView(parent), m_style(style)
 {
@@ -63,16 +44,13 @@ void TranscriptCaptionRow::showCaption(const TranslateCore::Caption &caption, bo
 {
     const CaptionText::Block source = CaptionText::source(caption, latest);
     const CaptionText::Block target = CaptionText::target(caption, latest);
-    m_sourcePlain = shown(source);
-    m_targetPlain = shown(target);
-    m_source->setText(html(source));
-    m_target->setText(html(target));
+    m_sourcePlain = CaptionText::plain(source);
+    m_targetPlain = CaptionText::plain(target);
+    m_source->setText(CaptionText::html(source, Theme::accent(), Theme::secondaryText()));
+    m_target->setText(CaptionText::html(target, Theme::accent(), Theme::secondaryText()));
     m_source->setFont(Theme::font(std::max(10.0, m_style.size * 0.62)));
     m_target->setFont(Theme::font(m_style.size, QFont::DemiBold));
-    m_target->setLayoutDirection(m_style.targetRightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
-    m_target->setAlignment((m_style.targetRightToLeft ? Qt::AlignRight | Qt::AlignAbsolute
-                                                      : Qt::AlignLeft | Qt::AlignAbsolute)
-        | Qt::AlignVCenter);
+    Controls::setRightToLeft(m_target, m_style.targetRightToLeft);
 }
 
 bool TranscriptCaptionRow::targetIsRightToLeft() const
