@@ -64,11 +64,19 @@ struct FakeQuitTarget {
 class GuardedQuitTest : public ::testing::Test {
 protected:
     GuardedQuitTest() { quit.setTarget(fake.target()); }
+    ~GuardedQuitTest() override
+    {
+        // A deferred quit still waiting ends with its owner; its cancellation resumes it from
+        // the event loop.
+        owned.reset();
+        TestSupport::drainEvents();
+    }
 
     TranslateCore::ManualClock clock;
-    GuardedQuit quit { clock };
+    std::unique_ptr<GuardedQuit> owned = std::make_unique<GuardedQuit>(clock);
+    GuardedQuit &quit = *owned;
     FakeQuitTarget fake;
-    QSignalSpy answers { &quit, &GuardedQuit::answered };
+    QSignalSpy answers { owned.get(), &GuardedQuit::answered };
 
     void advance(std::chrono::milliseconds duration)
     {
