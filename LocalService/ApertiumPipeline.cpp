@@ -190,13 +190,13 @@ void ApertiumPipeline::failCurrent()
         complete(m_queue.front().text);
 }
 
-void ApertiumPipeline::complete(const QString &translation)
+void ApertiumPipeline::complete(QString translation)
 {
     m_deadline.stop();
     m_busy = false;
     Job job = std::move(m_queue.front());
     m_queue.pop_front();
-    // The next sentence goes in before the caller hears of this one, which may delete us.
+    // The next sentence goes in from the event loop, once the caller has had this one.
     QMetaObject::invokeMethod(
         this, [this] { if (!m_busy) sendNext(); }, Qt::QueuedConnection);
     job.done(translation);

@@ -51,7 +51,7 @@ private:
     void onOutput();
     void onStageEnded();
     void failCurrent();
-    void complete(const QString &translation);
+    void complete(QString translation);
 
     std::vector<ApertiumStage> m_stages;
     int m_timeoutMs;

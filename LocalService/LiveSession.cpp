@@ -204,6 +204,10 @@ void LiveSession::requestTranslation(const Caption &caption, bool send)
         translationArrived(caption, caption.sourceText, send);
         return;
     }
+    // Partials are translated while the translator keeps up; a slow one skips them, so that a
+    // final never waits behind a queue of stale partials.
+    if (!caption.final && m_pendingTranslations > 0)
+        return;
     ++m_pendingTranslations;
     const QPointer<LiveSession> self(this);
     ServiceServer *server = m_server;
