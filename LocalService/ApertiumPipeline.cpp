@@ -198,7 +198,12 @@ void ApertiumPipeline::complete(QString translation)
     m_queue.pop_front();
     // The next sentence goes in from the event loop, once the caller has had this one.
     QMetaObject::invokeMethod(
-        this, [this] { if (!m_busy) sendNext(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            if (!m_busy)
+                sendNext();
+        },
+        Qt::QueuedConnection);
     job.done(translation);
 }
 

@@ -32,8 +32,8 @@ class ApertiumPipeline : public QObject {
 public:
     using Completion = std::function<void(const QString &translation)>;
 
-    ApertiumPipeline(std::vector<ApertiumStage> stages, int sentenceTimeoutMs,
-        QObject *parent = nullptr);
+    ApertiumPipeline(
+        std::vector<ApertiumStage> stages, int sentenceTimeoutMs, QObject *parent = nullptr);
     ~ApertiumPipeline() override;
 
     // Queues `text`; `done` runs on the event loop with the translation, or with `text` itself

@@ -5,8 +5,9 @@
 namespace LocalService {
 
 // The tone recogniser: a voiced stretch (energy above a threshold) that is closed by 300 ms of
-// silence is one segment, captioned with its pitch and length in English and Chinese. Everything is measured on the audio itself,
-// in 10 ms windows, so the outcome depends only on the bytes received, never on wall-clock time.
+// silence is one segment, captioned with its pitch and length in English and Chinese. Everything is
+// measured on the audio itself, in 10 ms windows, so the outcome depends only on the bytes
+// received, never on wall-clock time.
 class AudioSegmenter : public Recogniser {
 public:
     static constexpr int sampleRate = 16000;

@@ -42,7 +42,8 @@ QString capitaliseEnglish(const QString &text)
     for (qsizetype i = 0; i < words.size(); ++i) {
         const QString lower = words[i].toLower();
         const bool inDate = i > 0 && dateWords().contains(words[i - 1].toLower());
-        if (i == 0 || properWords().contains(lower) || (inDate && ambiguousMonths().contains(lower)))
+        if (i == 0 || properWords().contains(lower)
+            || (inDate && ambiguousMonths().contains(lower)))
             words[i] = capitalised(words[i]);
     }
     return words.join(QLatin1Char(' '));

@@ -250,8 +250,8 @@ void LiveSession::sendCaptionEvent(const Caption &caption, bool translation, con
 {
     const char *type = translation ? (caption.final ? "translation.final" : "translation.partial")
                                    : (caption.final ? "asr.final" : "asr.partial");
-    sendEvent(QJsonObject { { "type", type }, { "segmentSeq", caption.segmentSeq },
-        { "text", text } });
+    sendEvent(
+        QJsonObject { { "type", type }, { "segmentSeq", caption.segmentSeq }, { "text", text } });
 }
 
 void LiveSession::chargeUsage(Session &s)

@@ -22,8 +22,8 @@ struct RouteInfo {
 QJsonObject route(const char *code, const QString &name, const char *source, const char *target,
     const QJsonValue &modes)
 {
-    QJsonObject json { { "routeCode", code }, { "displayName", name },
-        { "sourceLanguage", source }, { "targetLanguage", target } };
+    QJsonObject json { { "routeCode", code }, { "displayName", name }, { "sourceLanguage", source },
+        { "targetLanguage", target } };
     if (!modes.isUndefined())
         json.insert("supportedOutputModes", modes);
     return json;

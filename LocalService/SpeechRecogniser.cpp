@@ -21,8 +21,8 @@ cmd_ln_t *configuration(const SpeechModel &model)
         return cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-dict",
             dict.constData(), "-lm", lm.constData(), "-logfn", "/dev/null", nullptr);
     }
-    return cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-dict",
-        dict.constData(), "-jsgf", jsgf.constData(), "-logfn", "/dev/null", nullptr);
+    return cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-dict", dict.constData(),
+        "-jsgf", jsgf.constData(), "-logfn", "/dev/null", nullptr);
 }
 
 } // namespace

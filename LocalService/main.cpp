@@ -77,8 +77,7 @@ int main(int argc, char **argv)
             "tone (tone captions on every route) or speech (offline English recognition and "
             "translation on the routes the installed Apertium pairs serve).",
             "KIND", "tone" },
-        { "speech-grammar", "Recognise only the sentences of this JSGF grammar (speech).",
-            "PATH" },
+        { "speech-grammar", "Recognise only the sentences of this JSGF grammar (speech).", "PATH" },
         { "apertium-modes", "Folder of the Apertium mode files (speech).", "DIR",
             "/usr/share/apertium/modes" },
         { "translation-timeout-ms", "Longest wait for one sentence's translation (speech).", "N",

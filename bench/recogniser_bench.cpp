@@ -85,9 +85,9 @@ Utterance padded(const QByteArray &speech, const QString &reference)
     return u;
 }
 
-const QStringList synthesisedSentences { "the weather is nice today",
-    "i am going home on friday", "where is the train station",
-    "he was not an ill disposed young man", "the meeting is on tuesday" };
+const QStringList synthesisedSentences { "the weather is nice today", "i am going home on friday",
+    "where is the train station", "he was not an ill disposed young man",
+    "the meeting is on tuesday" };
 
 std::vector<Utterance> synthesised()
 {
@@ -113,9 +113,9 @@ std::vector<Utterance> recordings()
         for (const QByteArray &raw : transcription.readAll().split('\n')) {
             const auto match = line.match(QString::fromUtf8(raw).trimmed());
             if (match.hasMatch())
-                out.push_back(padded(SpeechTestSupport::wavSamples(
-                                         dir + "/" + match.captured(2) + ".wav"),
-                    match.captured(1)));
+                out.push_back(
+                    padded(SpeechTestSupport::wavSamples(dir + "/" + match.captured(2) + ".wav"),
+                        match.captured(1)));
         }
         return out;
     }();
@@ -135,8 +135,8 @@ int wordErrors(const QString &hypothesis, const QString &reference)
         row[0] = int(i);
         for (qsizetype j = 1; j <= h.size(); ++j) {
             const int up = row[size_t(j)];
-            row[size_t(j)] = std::min({ up + 1, row[size_t(j - 1)] + 1,
-                diagonal + (r[i - 1] == h[j - 1] ? 0 : 1) });
+            row[size_t(j)] = std::min(
+                { up + 1, row[size_t(j - 1)] + 1, diagonal + (r[i - 1] == h[j - 1] ? 0 : 1) });
             diagonal = up;
         }
     }
@@ -153,12 +153,13 @@ struct Run {
 };
 
 // Feeds one utterance in 100 ms frames and notes when (in audio time plus the frame's CPU time)
-// the first partial and the first final came, relative to the voice's start and end.
+// the first caption came after the voice started and the last final after it ended; the finals
+// together are the recognised text.
 void recognise(Recogniser &recogniser, const Utterance &u, Run &run, bool scoreWords)
 {
     std::optional<double> partial;
     std::optional<double> final;
-    QString text;
+    QStringList text;
     for (qsizetype at = 0; at < u.pcm.size(); at += frameBytes) {
         const double before = threadCpuMs();
         const std::vector<Caption> captions = recogniser.feed(u.pcm.mid(at, frameBytes));
@@ -168,15 +169,15 @@ void recognise(Recogniser &recogniser, const Utterance &u, Run &run, bool scoreW
         for (const Caption &caption : captions) {
             if (!partial)
                 partial = audioAt + spent - double(u.speechStartMs);
-            if (caption.final && !final) {
+            if (caption.final) {
                 final = audioAt + spent - double(u.speechEndMs);
-                text = caption.sourceText;
+                text.append(caption.sourceText);
             }
         }
     }
     for (const Caption &caption : recogniser.flush()) {
-        if (caption.final && text.isEmpty())
-            text = caption.sourceText;
+        if (caption.final)
+            text.append(caption.sourceText);
     }
     run.audioMs += double(u.pcm.size()) / 32.0;
     if (partial)
@@ -184,7 +185,7 @@ void recognise(Recogniser &recogniser, const Utterance &u, Run &run, bool scoreW
     if (final)
         run.finalMs.push_back(*final);
     if (scoreWords) {
-        run.errors += wordErrors(text.toLower(), u.reference);
+        run.errors += wordErrors(text.join(' ').toLower(), u.reference);
         run.referenceWords += int(u.reference.split(' ', Qt::SkipEmptyParts).size());
     }
 }
@@ -223,7 +224,10 @@ void BM_SpeechRecogniser(benchmark::State &state, Corpus which)
     for (auto _ : state) {
         Run run;
         const double before = residentMb();
+        QElapsedTimer loading;
+        loading.start();
         auto recogniser = SpeechRecogniser::create(SpeechModel {}, 1);
+        state.counters["load_ms"] = double(loading.nsecsElapsed()) / 1e6;
         if (!recogniser)
             Bench::fail(QStringLiteral("the speech models did not load"));
         state.counters["stream_rss_mb"] = residentMb() - before;
@@ -247,8 +251,9 @@ void BM_ToneRecogniser(benchmark::State &state, Corpus which)
 
 void BM_ApertiumSentence(benchmark::State &state, const char *pair)
 {
-    ApertiumPipeline pipeline(readApertiumMode(QStringLiteral("/usr/share/apertium/modes/%1.mode")
-                                                   .arg(QLatin1String(pair))),
+    ApertiumPipeline pipeline(
+        readApertiumMode(
+            QStringLiteral("/usr/share/apertium/modes/%1.mode").arg(QLatin1String(pair))),
         3000);
     const auto translate = [&](const QString &text) {
         bool done = false;

@@ -26,8 +26,7 @@ struct Sentence {
 const QList<Sentence> sentences {
     { "the weather is nice today", "El tiempo es bueno hoy", "Els temps són bons avui" },
     // Untranslated without capitals: "i Estoy yendo casa en friday".
-    { "i am going home on friday", "Estoy yendo casa el viernes",
-        "Estic anant casa en divendres" },
+    { "i am going home on friday", "Estoy yendo casa el viernes", "Estic anant casa en divendres" },
     { "where is the train station", "Dónde es la canal de tren", "On és l'estació de tren" },
 };
 
@@ -174,8 +173,8 @@ struct RouteCase {
     QString Sentence::*translation;
 };
 
-class OfflineSpeechRoute : public OfflineSpeech, public ::testing::WithParamInterface<RouteCase> {
-};
+class OfflineSpeechRoute : public OfflineSpeech,
+                           public ::testing::WithParamInterface<RouteCase> { };
 
 TEST_P(OfflineSpeechRoute, SpokenSentencesArriveAsThemselvesWithTheirTranslations)
 {
@@ -210,8 +209,8 @@ TEST_P(OfflineSpeechRoute, SpokenSentencesArriveAsThemselvesWithTheirTranslation
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, OfflineSpeechRoute,
-    ::testing::Values(RouteCase { "EN_ES", &Sentence::spanish },
-        RouteCase { "EN_CA", &Sentence::catalan }),
+    ::testing::Values(
+        RouteCase { "EN_ES", &Sentence::spanish }, RouteCase { "EN_CA", &Sentence::catalan }),
     [](const auto &info) { return std::string(info.param.route); });
 
 TEST_F(OfflineSpeech, KilledTranslatorIsRestartedAndTheNextCaptionStillArrives)

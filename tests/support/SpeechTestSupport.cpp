@@ -25,9 +25,9 @@ bool run(const QString &program, const QStringList &arguments)
 bool synthesise(const QString &text, const QString &wavPath)
 {
     const QString raw = wavPath + QStringLiteral(".espeak.wav");
-    const bool made = run(QStringLiteral("espeak-ng"),
-                          { QStringLiteral("-v"), QStringLiteral("en-us"), QStringLiteral("-w"),
-                              raw, text })
+    const bool made
+        = run(QStringLiteral("espeak-ng"),
+              { QStringLiteral("-v"), QStringLiteral("en-us"), QStringLiteral("-w"), raw, text })
         && run(QStringLiteral("sox"),
             { raw, QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"),
                 QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"), wavPath });

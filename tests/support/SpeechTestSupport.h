@@ -7,7 +7,8 @@
 // English speech for tests and benchmarks, made on the spot: espeak-ng speaks, sox converts.
 namespace SpeechTestSupport {
 
-// Writes `text` spoken by espeak-ng (American English, which the recogniser's model knows) to `wavPath` as 16 kHz mono 16-bit WAV; false on failure.
+// Writes `text` spoken by espeak-ng (American English, which the recogniser's model knows) to
+// `wavPath` as 16 kHz mono 16-bit WAV; false on failure.
 bool synthesise(const QString &text, const QString &wavPath);
 // The samples of a 16-bit PCM WAV file (little-endian), or empty when it is not one.
 QByteArray wavSamples(const QString &wavPath);
