@@ -113,13 +113,23 @@ void ApertiumPipeline::startProcesses()
         return;
     connect(m_processes.back().get(), &QProcess::readyReadStandardOutput, this,
         &ApertiumPipeline::onOutput);
+    // Ends are handled from the event loop, never inside the stage's own signal (start() may
+    // report a failure before it returns); those of stages already replaced are ignored.
+    const int generation = m_generation;
+    const auto ended = [this, generation] {
+        if (generation == m_generation)
+            onStageEnded();
+    };
     for (size_t i = 0; i < m_processes.size(); ++i) {
         QProcess *process = m_processes[i].get();
-        connect(process, &QProcess::finished, this, &ApertiumPipeline::onStageEnded);
-        connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart || error == QProcess::Crashed)
-                onStageEnded();
-        });
+        connect(process, &QProcess::finished, this, ended, Qt::QueuedConnection);
+        connect(
+            process, &QProcess::errorOccurred, this,
+            [ended](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart)
+                    ended();
+            },
+            Qt::QueuedConnection);
         process->start(m_stages[i].program, m_stages[i].arguments);
     }
 }
@@ -127,6 +137,7 @@ void ApertiumPipeline::startProcesses()
 void ApertiumPipeline::stopProcesses()
 {
     // Detached first, so that the ends of the old stages do not look like a new failure.
+    ++m_generation;
     for (auto &process : m_processes)
         process->disconnect(this);
     for (auto &process : m_processes) {

@@ -56,6 +56,7 @@ private:
     std::vector<ApertiumStage> m_stages;
     int m_timeoutMs;
     std::vector<std::unique_ptr<QProcess>> m_processes;
+    int m_generation = 0; // counts the pipelines started, so late news of old stages is ignored
     std::deque<Job> m_queue; // the front one is in the pipeline while m_busy
     bool m_busy = false;
     QByteArray m_output;

@@ -230,17 +230,27 @@ TEST_F(OfflineSpeech, KilledTranslatorIsRestartedAndTheNextCaptionStillArrives)
     EXPECT_EQ(socket.texts("translation.final").value(2), sentences[2].spanish);
 }
 
-TEST_F(OfflineSpeech, HungTranslatorDeliversTheCaptionUntranslatedWithoutStallingTheSession)
+// A pair whose translator never works: its one stage reads and never answers, or cannot start.
+struct BrokenTranslator {
+    const char *name;
+    QByteArray stageScript; // empty: the stage's program does not exist
+};
+
+class OfflineSpeechBrokenTranslator : public OfflineSpeech,
+                                      public ::testing::WithParamInterface<BrokenTranslator> { };
+
+TEST_P(OfflineSpeechBrokenTranslator, CaptionsArriveUntranslatedWithoutStallingTheSession)
 {
-    // A pair whose only stage reads and never answers.
-    const QString modes = folder->filePath(QStringLiteral("hanging-modes"));
+    const QString modes = folder->filePath(QString::fromLatin1(GetParam().name));
     QDir().mkpath(modes);
-    const QString stage = QDir(modes).filePath(QStringLiteral("never-answers"));
-    QFile script(stage);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nexec sleep 600\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString stage = QDir(modes).filePath(QStringLiteral("stage"));
+    if (!GetParam().stageScript.isEmpty()) {
+        QFile script(stage);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(GetParam().stageScript);
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     QFile mode(QDir(modes).filePath(QStringLiteral("eng-spa.mode")));
     ASSERT_TRUE(mode.open(QIODevice::WriteOnly));
     mode.write("'" + stage.toUtf8() + "'\n");
@@ -256,5 +266,10 @@ TEST_F(OfflineSpeech, HungTranslatorDeliversTheCaptionUntranslatedWithoutStallin
     socket.send("session.finish");
     EXPECT_TRUE(socket.waitFor("session.finished", 1, 5s));
 }
+
+INSTANTIATE_TEST_SUITE_P(Failures, OfflineSpeechBrokenTranslator,
+    ::testing::Values(BrokenTranslator { "hangs", "#!/bin/sh\nexec sleep 600\n" },
+        BrokenTranslator { "missing", {} }),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
