@@ -40,6 +40,7 @@ LiveSession::LiveSession(ServiceServer *server, std::unique_ptr<QWebSocket> sock
 LiveSession::~LiveSession()
 {
     m_server->forgetLiveSession(this);
+    m_server->recycleRecogniser(std::move(m_segmenter));
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();

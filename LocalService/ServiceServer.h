@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace LocalService {
 
@@ -81,6 +82,8 @@ public:
     void forgetLiveSession(LiveSession *live);
     // The recogniser for a new socket of `session`, numbering segments from `firstSequence`.
     std::unique_ptr<Recogniser> makeRecogniser(const Session &session, qint64 firstSequence);
+    // Takes back a recogniser no longer used; a few speech recognisers are kept for later sockets.
+    void recycleRecogniser(std::unique_ptr<Recogniser> recogniser);
     // The persistent translation pipeline of an Apertium pair ("eng-spa"), started on first use.
     ApertiumPipeline *translator(const QString &pair);
 
@@ -137,6 +140,7 @@ private:
     quint16 m_port = 0;
     QList<QPointer<LiveSession>> m_live;
     std::map<QString, std::unique_ptr<ApertiumPipeline>> m_translators;
+    std::vector<std::unique_ptr<SpeechRecogniser>> m_idleRecognisers;
 };
 
 // Helpers shared by the handler files.

@@ -80,6 +80,17 @@ std::vector<Caption> SpeechRecogniser::flush()
     return out;
 }
 
+void SpeechRecogniser::restart(qint64 firstSequence)
+{
+    ps_end_utt(m_decoder);
+    m_pending.clear();
+    m_nextSequence = firstSequence;
+    m_sequence = 0;
+    m_inSpeech = false;
+    m_lastPartial.clear();
+    ps_start_utt(m_decoder);
+}
+
 void SpeechRecogniser::decodeFrame(const qint16 *samples, int count, std::vector<Caption> &out)
 {
     ps_process_raw(m_decoder, samples, size_t(count), FALSE, FALSE);

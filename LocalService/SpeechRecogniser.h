@@ -32,6 +32,9 @@ public:
 
     std::vector<Caption> feed(const QByteArray &pcm) override;
     std::vector<Caption> flush() override;
+    // Forgets the input so far (nothing is reported) and numbers the next segment
+    // `firstSequence`: loading the models takes a second, so recognisers are kept and reused.
+    void restart(qint64 firstSequence);
 
 private:
     SpeechRecogniser(ps_decoder_s *decoder, qint64 firstSequence);

@@ -103,6 +103,7 @@ int main(int argc, char **argv)
     options.limits.requestTimeoutMs
         = number(parser, "request-timeout-ms", options.limits.requestTimeoutMs);
     options.limits.idleTimeoutMs = number(parser, "idle-timeout-ms", options.limits.idleTimeoutMs);
+    std::unique_ptr<LocalService::SpeechRecogniser> loaded;
     const QString recogniser = parser.value("recogniser");
     if (recogniser != QLatin1String("tone") && recogniser != QLatin1String("speech"))
         fail(QStringLiteral("--recogniser must be tone or speech"));
@@ -112,8 +113,10 @@ int main(int argc, char **argv)
         options.apertiumModes = parser.value("apertium-modes");
         options.translationTimeoutMs = int(qMin<qint64>(
             number(parser, "translation-timeout-ms", options.translationTimeoutMs), 600000));
-        // A model that does not load is reported now rather than at the first session.
-        if (!LocalService::SpeechRecogniser::create(options.speechModel, 1))
+        // A model that does not load is reported now rather than at the first session, and the
+        // recogniser loaded serves the first socket without a wait.
+        loaded = LocalService::SpeechRecogniser::create(options.speechModel, 1);
+        if (!loaded)
             fail(QStringLiteral("cannot load the speech recogniser's models"));
     }
     options.controlSecret = LocalService::randomToken(24);
@@ -124,6 +127,7 @@ int main(int argc, char **argv)
         fail(QStringLiteral("--port must be 0..65535"));
 
     LocalService::ServiceServer server(options);
+    server.recycleRecogniser(std::move(loaded));
     if (server.start(certificate, key, quint16(port)) == 0)
         fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port));
     // Only who can read this output (or the 0600 file) may use the control interface.

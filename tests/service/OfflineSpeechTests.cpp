@@ -33,9 +33,10 @@ const QList<Sentence> sentences {
 // A live socket of a new session on `route`, recording every event it receives.
 class SpeechSocket {
 public:
-    SpeechSocket(LocalServiceProcess &service, const QString &route)
+    SpeechSocket(LocalServiceProcess &service, const QString &route,
+        const QString &phone = QStringLiteral("13500000001"))
     {
-        const QString token = signInByPhone(service, QStringLiteral("13500000001"));
+        const QString token = signInByPhone(service, phone);
         const QJsonObject audio { { "encoding", "PCM_S16LE" }, { "sampleRate", 16000 },
             { "channels", 1 } };
         const ServiceAnswer created = callService(service, "POST",
@@ -212,6 +213,25 @@ INSTANTIATE_TEST_SUITE_P(Pairs, OfflineSpeechRoute,
     ::testing::Values(
         RouteCase { "EN_ES", &Sentence::spanish }, RouteCase { "EN_CA", &Sentence::catalan }),
     [](const auto &info) { return std::string(info.param.route); });
+
+// A later session gets a recogniser that an earlier one used: it starts afresh.
+TEST_F(OfflineSpeech, SessionAfterAnotherIsRecognisedFromItsOwnStart)
+{
+    auto service = startService();
+    {
+        SpeechSocket first(*service, "EN_ES", QStringLiteral("13500000003"));
+        first.play(utterance(0) + speech[1].left(16000)); // ends inside a sentence
+        ASSERT_TRUE(first.waitFor("translation.final", 1));
+        first.send("session.finish");
+        ASSERT_TRUE(first.waitFor("session.finished", 1, 10s));
+    }
+    SpeechSocket second(*service, "EN_ES", QStringLiteral("13500000004"));
+    second.play(utterance(2));
+    ASSERT_TRUE(second.waitFor("translation.final", 1));
+    EXPECT_EQ(second.texts("asr.final"), QStringList { sentences[2].spoken });
+    EXPECT_EQ(second.texts("translation.final"), QStringList { sentences[2].spanish });
+    EXPECT_EQ(second.events.last()["segmentSeq"].toInteger(), 1);
+}
 
 TEST_F(OfflineSpeech, KilledTranslatorIsRestartedAndTheNextCaptionStillArrives)
 {
