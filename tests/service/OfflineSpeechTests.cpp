@@ -157,16 +157,27 @@ protected:
 
 TEST_F(OfflineSpeech, OffersTheRoutesItsInstalledPairsServe)
 {
-    auto service = startService();
-    const QString token = signInByPhone(*service, QStringLiteral("13500000002"));
-    const QJsonArray routes
-        = callService(*service, "GET", QStringLiteral("v1/translation/routes"), {}, token)
-              .envelope["data"]
-              .toArray();
-    QStringList codes;
-    for (const QJsonValue &route : routes)
-        codes.append(route["routeCode"].toString());
-    EXPECT_EQ(codes, QStringList({ "EN_ES", "EN_CA" }));
+    // Debian's pairs, and a folder that holds only the English-Spanish one.
+    const QString onlySpanish = folder->filePath(QStringLiteral("only-spanish"));
+    QDir().mkpath(onlySpanish);
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/usr/share/apertium/modes/eng-spa.mode"),
+        QDir(onlySpanish).filePath(QStringLiteral("eng-spa.mode"))));
+    const QList<std::pair<QString, QStringList>> cases {
+        { QStringLiteral("/usr/share/apertium/modes"), { "EN_ES", "EN_CA" } },
+        { onlySpanish, { "EN_ES" } },
+    };
+    for (const auto &[modes, expected] : cases) {
+        auto service = startService({ "--apertium-modes", modes });
+        const QString token = signInByPhone(*service, QStringLiteral("13500000002"));
+        const QJsonArray routes
+            = callService(*service, "GET", QStringLiteral("v1/translation/routes"), {}, token)
+                  .envelope["data"]
+                  .toArray();
+        QStringList codes;
+        for (const QJsonValue &route : routes)
+            codes.append(route["routeCode"].toString());
+        EXPECT_EQ(codes, expected) << modes.toStdString();
+    }
 }
 
 struct RouteCase {
