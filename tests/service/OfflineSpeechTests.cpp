@@ -244,6 +244,21 @@ TEST_F(OfflineSpeech, SessionAfterAnotherIsRecognisedFromItsOwnStart)
     EXPECT_EQ(second.events.last()["segmentSeq"].toInteger(), 1);
 }
 
+// Finishing while someone still speaks: the open segment is closed, and its translation arrives
+// before the session's end is announced.
+TEST_F(OfflineSpeech, FinishDuringSpeechStillDeliversTheLastTranslationBeforeTheEnd)
+{
+    auto service = startService();
+    SpeechSocket socket(*service, "EN_ES");
+    socket.play(SpeechTestSupport::silence(500) + speech[2]);
+    socket.send("session.finish");
+    ASSERT_TRUE(socket.waitFor("session.finished", 1, 10s));
+    EXPECT_EQ(socket.texts("asr.final"), QStringList { sentences[2].spoken });
+    EXPECT_EQ(socket.texts("translation.final"), QStringList { sentences[2].spanish });
+    EXPECT_LT(socket.firstIndex("translation.final", 1), socket.events.size() - 1);
+    EXPECT_EQ(socket.events.last()["type"], "session.finished");
+}
+
 TEST_F(OfflineSpeech, KilledTranslatorIsRestartedAndTheNextCaptionStillArrives)
 {
     auto service = startService();
