@@ -30,7 +30,7 @@ AudioSegmenter::AudioSegmenter(qint64 firstSequence) : m_nextSequence(firstSeque
     m_window.reserve(windowSamples);
 }
 
-std::vector<AudioSegmenter::Caption> AudioSegmenter::feed(const QByteArray &pcm)
+std::vector<Caption> AudioSegmenter::feed(const QByteArray &pcm)
 {
     std::vector<Caption> out;
     QByteArray bytes = m_carry + pcm;
@@ -47,7 +47,7 @@ std::vector<AudioSegmenter::Caption> AudioSegmenter::feed(const QByteArray &pcm)
     return out;
 }
 
-std::vector<AudioSegmenter::Caption> AudioSegmenter::flush()
+std::vector<Caption> AudioSegmenter::flush()
 {
     std::vector<Caption> out;
     if (m_open)
@@ -99,7 +99,7 @@ void AudioSegmenter::analyseWindow(std::vector<Caption> &out)
     }
 }
 
-AudioSegmenter::Caption AudioSegmenter::captionNow(bool final) const
+Caption AudioSegmenter::captionNow(bool final) const
 {
     // Zero crossings per second are twice the frequency; rounded to 10 Hz to hide window edges.
     const double seconds = double(m_voicedWindows * windowSamples) / sampleRate;

@@ -1,25 +1,15 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QtGlobal>
-
-#include <vector>
+#include "Recogniser.h"
 
 namespace LocalService {
 
-// Turns received 16 kHz mono PCM into caption segments: a voiced stretch (energy above a threshold)
-// that is closed by 300 ms of silence is one segment. Everything is measured on the audio itself,
-// in 10 ms windows, so the outcome depends only on the bytes received, never on wall-clock time.
-class AudioSegmenter {
+// The tone recogniser: a voiced stretch (energy above a threshold) that is closed by 300 ms of
+// silence is one segment, captioned with its pitch and length in English and Chinese. Everything is
+// measured on the audio itself, in 10 ms windows, so the outcome depends only on the bytes
+// received, never on wall-clock time.
+class AudioSegmenter : public Recogniser {
 public:
-    struct Caption {
-        qint64 segmentSeq = 0;
-        bool final = false;
-        QString sourceText;
-        QString targetText;
-    };
-
     static constexpr int sampleRate = 16000;
     static constexpr int windowSamples = 160; // 10 ms
     static constexpr int partialEveryMs = 500;
@@ -28,11 +18,8 @@ public:
 
     explicit AudioSegmenter(qint64 firstSequence = 1);
 
-    // Feeds little-endian signed 16-bit samples (a trailing odd byte waits for its partner) and
-    // returns the captions they produced, in order.
-    std::vector<Caption> feed(const QByteArray &pcm);
-    // Ends the input: an open segment is closed at once.
-    std::vector<Caption> flush();
+    std::vector<Caption> feed(const QByteArray &pcm) override;
+    std::vector<Caption> flush() override;
 
 private:
     void analyseWindow(std::vector<Caption> &out);

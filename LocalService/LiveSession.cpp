@@ -1,5 +1,7 @@
 #include "LiveSession.h"
 
+#include "ApertiumPipeline.h"
+#include "Capitalisation.h"
 #include "ServiceServer.h"
 
 #include "TranslateCore/Contract/Integer.h"
@@ -16,11 +18,12 @@ constexpr qsizetype recordedTextLimit = 16 * 1024;
 } // namespace
 
 LiveSession::LiveSession(ServiceServer *server, std::unique_ptr<QWebSocket> socket, Ticket ticket)
-    : QObject(server), m_server(server), m_socket(std::move(socket)), m_ticket(ticket),
-      m_segmenter(1)
+    : QObject(server), m_server(server), m_socket(std::move(socket)), m_ticket(ticket)
 {
-    if (Session *s = session())
-        m_segmenter = AudioSegmenter(s->lastSegmentSeq + 1);
+    const Session *s = session();
+    m_segmenter = m_server->makeRecogniser(s ? *s : Session {}, s ? s->lastSegmentSeq + 1 : 1);
+    if (s)
+        m_translationPair = s->translationPair;
     // The upgraded connection stays owned by the HTTP server; it is the one with our peer's port.
     const QList<QTcpSocket *> connections = server->findChildren<QTcpSocket *>();
     for (QTcpSocket *connection : connections) {
@@ -37,6 +40,7 @@ LiveSession::LiveSession(ServiceServer *server, std::unique_ptr<QWebSocket> sock
 LiveSession::~LiveSession()
 {
     m_server->forgetLiveSession(this);
+    m_server->recycleRecogniser(std::move(m_segmenter));
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -132,9 +136,9 @@ void LiveSession::onText(const QString &text)
             { "ts", TranslateCore::integer(message->value("ts")).value_or(now) },
             { "serverTs", now } });
     } else if (type == QLatin1String("input.flush")) {
-        publish(m_segmenter.flush(), true);
+        publish(m_segmenter->flush(), true);
     } else if (type == QLatin1String("session.finish")) {
-        publish(m_segmenter.flush(), true);
+        publish(m_segmenter->flush(), true);
         finishSession();
     } else {
         sendError(QStringLiteral("UNSUPPORTED_MESSAGE"),
@@ -160,31 +164,95 @@ void LiveSession::onBinary(const QByteArray &bytes)
         return;
     }
     s->audioBytes += bytes.size();
-    publish(m_segmenter.feed(bytes), true);
+    publish(m_segmenter->feed(bytes), true);
     if (Session *again = session())
         chargeUsage(*again);
 }
 
-void LiveSession::publish(const std::vector<AudioSegmenter::Caption> &captions, bool send)
+void LiveSession::publish(const std::vector<Caption> &captions, bool send)
+{
+    for (const Caption &caption : captions) {
+        store(caption, caption.targetText);
+        if (send)
+            sendCaptionEvent(caption, false, caption.sourceText);
+        if (caption.targetText) {
+            if (send)
+                sendCaptionEvent(caption, true, *caption.targetText);
+        } else {
+            requestTranslation(caption, send);
+        }
+    }
+}
+
+void LiveSession::store(const Caption &caption, const std::optional<QString> &target)
 {
     Session *s = session();
-    for (const AudioSegmenter::Caption &caption : captions) {
-        if (s) {
-            s->segments[caption.segmentSeq]
-                = Segment { caption.sourceText, caption.targetText, caption.final };
-            s->lastSegmentSeq = qMax(s->lastSegmentSeq, caption.segmentSeq);
-            while (qsizetype(s->segments.size()) > recordLimit)
-                s->segments.erase(s->segments.begin());
-        }
-        if (!send)
-            continue;
-        const char *asr = caption.final ? "asr.final" : "asr.partial";
-        const char *translation = caption.final ? "translation.final" : "translation.partial";
-        sendEvent(QJsonObject { { "type", asr }, { "segmentSeq", caption.segmentSeq },
-            { "text", caption.sourceText } });
-        sendEvent(QJsonObject { { "type", translation }, { "segmentSeq", caption.segmentSeq },
-            { "text", caption.targetText } });
+    if (!s)
+        return;
+    Segment &segment = s->segments[caption.segmentSeq];
+    segment.sourceText = caption.sourceText;
+    segment.final = caption.final;
+    if (target)
+        segment.targetText = *target;
+    s->lastSegmentSeq = qMax(s->lastSegmentSeq, caption.segmentSeq);
+    while (qsizetype(s->segments.size()) > recordLimit)
+        s->segments.erase(s->segments.begin());
+}
+
+void LiveSession::requestTranslation(const Caption &caption, bool send)
+{
+    if (m_translationPair.isEmpty()) {
+        translationArrived(caption, caption.sourceText, send);
+        return;
     }
+    // Partials are translated while the translator keeps up; a slow one skips them, so that a
+    // final never waits behind a queue of stale partials.
+    if (!caption.final && m_pendingTranslations > 0)
+        return;
+    ++m_pendingTranslations;
+    const QPointer<LiveSession> self(this);
+    ServiceServer *server = m_server;
+    const qint64 sessionId = m_ticket.sessionId;
+    server->translator(m_translationPair)
+        ->translate(capitaliseEnglish(caption.sourceText), [=](const QString &text) {
+            if (self) {
+                --self->m_pendingTranslations;
+                self->translationArrived(caption, text, send);
+                return;
+            }
+            // The socket went away meanwhile; the session's record still gets the text.
+            auto &sessions = server->state().sessions;
+            const auto found = sessions.find(sessionId);
+            if (found != sessions.end() && found->second.segments.count(caption.segmentSeq))
+                found->second.segments[caption.segmentSeq].targetText = text;
+        });
+}
+
+void LiveSession::translationArrived(const Caption &caption, const QString &text, bool send)
+{
+    Session *s = session();
+    if (s && s->segments.count(caption.segmentSeq)) {
+        Segment &segment = s->segments[caption.segmentSeq];
+        // A partial's late translation never replaces a final one.
+        if (caption.final || !segment.final || segment.targetText.isEmpty())
+            segment.targetText = text;
+    }
+    if (send)
+        sendCaptionEvent(caption, true, text);
+    if (m_pendingTranslations == 0 && m_closeWhenTranslated) {
+        if (Session *settled = session())
+            closeSettled(*settled, *m_closeWhenTranslated);
+        else
+            close(QWebSocketProtocol::CloseCodeNormal);
+    }
+}
+
+void LiveSession::sendCaptionEvent(const Caption &caption, bool translation, const QString &text)
+{
+    const char *type = translation ? (caption.final ? "translation.final" : "translation.partial")
+                                   : (caption.final ? "asr.final" : "asr.partial");
+    sendEvent(
+        QJsonObject { { "type", type }, { "segmentSeq", caption.segmentSeq }, { "text", text } });
 }
 
 void LiveSession::chargeUsage(Session &s)
@@ -227,13 +295,17 @@ void LiveSession::finishSession()
 
 void LiveSession::flushCaptions()
 {
-    publish(m_segmenter.flush(), m_open);
+    publish(m_segmenter->flush(), m_open);
 }
 
 void LiveSession::closeSettled(const Session &s, bool announce)
 {
     if (!m_open)
         return;
+    if (m_pendingTranslations > 0) {
+        m_closeWhenTranslated = announce;
+        return;
+    }
     if (announce) {
         sendEvent(QJsonObject { { "type", "session.finished" }, { "sessionId", s.id },
             { "status", s.settledStatus }, { "chargedPoints", s.chargedPoints },
@@ -255,7 +327,7 @@ void LiveSession::replace()
 {
     if (!m_open)
         return;
-    publish(m_segmenter.flush(), false);
+    publish(m_segmenter->flush(), false);
     close(QWebSocketProtocol::CloseCodeGoingAway);
 }
 
@@ -263,7 +335,7 @@ void LiveSession::drop()
 {
     if (!m_open)
         return;
-    publish(m_segmenter.flush(), false);
+    publish(m_segmenter->flush(), false);
     m_open = false;
     setReading(true);
     m_socket->abort();
@@ -293,7 +365,7 @@ void LiveSession::onDisconnected()
 {
     if (m_open) {
         // Whatever was still open is kept as final text for the settlement.
-        publish(m_segmenter.flush(), false);
+        publish(m_segmenter->flush(), false);
         m_open = false;
     }
     deleteLater();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AudioSegmenter.h"
+#include "Recogniser.h"
 #include "ServiceState.h"
 
 #include <QJsonObject>
@@ -16,7 +16,8 @@ namespace LocalService {
 class ServiceServer;
 
 // The service's end of one live translation socket: readiness, ping/pong, audio validation,
-// captions from the segmenter, usage and balance events, and the orderly finish.
+// captions from the session's recogniser (translated by its pair's pipeline where the recogniser
+// does not translate), usage and balance events, and the orderly finish.
 class LiveSession : public QObject {
     Q_OBJECT
 public:
@@ -52,7 +53,11 @@ private:
     void onDisconnected();
     void sendReady();
     void sendError(const QString &code, const QString &message);
-    void publish(const std::vector<AudioSegmenter::Caption> &captions, bool send);
+    void publish(const std::vector<Caption> &captions, bool send);
+    void store(const Caption &caption, const std::optional<QString> &target);
+    void requestTranslation(const Caption &caption, bool send);
+    void translationArrived(const Caption &caption, const QString &text, bool send);
+    void sendCaptionEvent(const Caption &caption, bool translation, const QString &text);
     void chargeUsage(Session &session);
     void finishSession();
     void close(QWebSocketProtocol::CloseCode code);
@@ -62,7 +67,11 @@ private:
     std::unique_ptr<QWebSocket> m_socket;
     QPointer<QTcpSocket> m_tcp;
     Ticket m_ticket;
-    AudioSegmenter m_segmenter;
+    std::unique_ptr<Recogniser> m_segmenter;
+    QString m_translationPair;
+    int m_pendingTranslations = 0;
+    // A settlement waits for the translations still under way before the socket is closed.
+    std::optional<bool> m_closeWhenTranslated; // the `announce` of that settlement
     bool m_open = true;
     bool m_readySent = false;
     bool m_reading = true;

@@ -1,5 +1,6 @@
 #include "ServiceServer.h"
 
+#include "ApertiumPipeline.h"
 #include "ConnectionGuard.h"
 #include "GuardedListener.h"
 #include "LiveSession.h"

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "ConnectionLimits.h"
+#include "Recogniser.h"
 #include "ServiceState.h"
+#include "SpeechRecogniser.h"
 
 #include <QAbstractHttpServer>
 #include <QJsonObject>
@@ -11,11 +13,19 @@
 #include <QSslKey>
 #include <QUrlQuery>
 
+#include <map>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace LocalService {
 
+class ApertiumPipeline;
 class LiveSession;
+
+// What turns a session's audio into captions: the tone recogniser with the tone routes, or the
+// offline English recogniser and translator with the routes they can serve.
+enum class RecogniserKind { tone, speech };
 
 struct ServiceOptions {
     qint64 tokenLifetimeMs = 3600000;
@@ -24,6 +34,10 @@ struct ServiceOptions {
     ConnectionLimits limits;
     // Every control call must carry it in the "X-Control-Secret" header.
     QString controlSecret;
+    RecogniserKind recogniser = RecogniserKind::tone;
+    SpeechModel speechModel;
+    QString apertiumModes = QStringLiteral("/usr/share/apertium/modes");
+    int translationTimeoutMs = 3000; // longest wait for one sentence's translation
 };
 
 // One HTTP request as the handlers see it.
@@ -66,6 +80,12 @@ public:
     void recordSocketError(const QJsonObject &error);
     void settle(Session &session, const QString &status, bool announce);
     void forgetLiveSession(LiveSession *live);
+    // The recogniser for a new socket of `session`, numbering segments from `firstSequence`.
+    std::unique_ptr<Recogniser> makeRecogniser(const Session &session, qint64 firstSequence);
+    // Takes back a recogniser no longer used; a few speech recognisers are kept for later sockets.
+    void recycleRecogniser(std::unique_ptr<Recogniser> recogniser);
+    // The persistent translation pipeline of an Apertium pair ("eng-spa"), started on first use.
+    ApertiumPipeline *translator(const QString &pair);
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -119,6 +139,8 @@ private:
     ServiceState m_state;
     quint16 m_port = 0;
     QList<QPointer<LiveSession>> m_live;
+    std::map<QString, std::unique_ptr<ApertiumPipeline>> m_translators;
+    std::vector<std::unique_ptr<SpeechRecogniser>> m_idleRecognisers;
 };
 
 // Helpers shared by the handler files.

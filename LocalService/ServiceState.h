@@ -44,6 +44,8 @@ struct Session {
     qint64 id = 0;
     QString phone;
     qint64 pointsPerMinute = 10;
+    // The Apertium pair that translates the session's speech; empty for the tone routes.
+    QString translationPair;
     qint64 reservedPoints = 0;
     qint64 chargedPoints = 0;
     qint64 audioBytes = 0;

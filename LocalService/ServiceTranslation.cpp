@@ -3,6 +3,8 @@
 
 #include "TranslateCore/Contract/Integer.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 
 #include <algorithm>
@@ -14,48 +16,76 @@ namespace {
 struct RouteInfo {
     QJsonObject json;
     qint64 pointsPerMinute;
+    QString translationPair; // the Apertium pair of an offline speech route
 };
 
-const std::vector<RouteInfo> &routeCatalog()
+QJsonObject route(const char *code, const QString &name, const char *source, const char *target,
+    const QJsonValue &modes)
+{
+    QJsonObject json { { "routeCode", code }, { "displayName", name }, { "sourceLanguage", source },
+        { "targetLanguage", target } };
+    if (!modes.isUndefined())
+        json.insert("supportedOutputModes", modes);
+    return json;
+}
+
+// The tone recogniser's routes: every direction the real service knows, captioned with tones.
+const std::vector<RouteInfo> &toneCatalog()
 {
     static const std::vector<RouteInfo> catalog = [] {
-        const auto route = [](const char *code, const QString &name, const char *source,
-                               const char *target, const QJsonValue &modes) {
-            QJsonObject json { { "routeCode", code }, { "displayName", name },
-                { "sourceLanguage", source }, { "targetLanguage", target } };
-            if (!modes.isUndefined())
-                json.insert("supportedOutputModes", modes);
-            return json;
-        };
         const QJsonValue none = QJsonValue::Undefined;
         return std::vector<RouteInfo> {
-            { route("EN_ZH", QStringLiteral("English → 中文"), "en", "zh-CN", none), 10 },
+            { route("EN_ZH", QStringLiteral("English → 中文"), "en", "zh-CN", none), 10, {} },
             { route("ZH_EN", QStringLiteral("中文 → English"), "zh-CN", "en",
                   QJsonArray { "TEXT_ONLY", "TEXT_AND_SPEECH" }),
-                10 },
+                10, {} },
             { route("JA_ZH", QStringLiteral("日本語 → 中文"), "ja", "zh-CN",
                   QJsonArray { "TEXT_ONLY" }),
-                12 },
-            { route("YUE_ZH", QStringLiteral("粤语 → 中文"), "yue", "zh-CN", none), 10 },
+                12, {} },
+            { route("YUE_ZH", QStringLiteral("粤语 → 中文"), "yue", "zh-CN", none), 10, {} },
             { route("ZH_AR", QStringLiteral("中文 → العربية"), "zh-CN", "ar-EG",
                   QJsonArray { "TEXT_ONLY" }),
-                15 },
+                15, {} },
             // Offered to speech clients only; a text client leaves it out.
             { route("KO_ZH", QStringLiteral("한국어 → 中文"), "ko", "zh-CN",
                   QJsonArray { "TEXT_AND_SPEECH" }),
-                10 },
+                10, {} },
         };
     }();
     return catalog;
 }
 
-const RouteInfo *findRoute(const QJsonValue &code)
+// The offline speech routes: English speech translated by the Apertium pairs installed.
+std::vector<RouteInfo> speechCatalog(const QString &modes)
 {
-    for (const RouteInfo &route : routeCatalog()) {
-        if (code.isString() && route.json.value("routeCode") == code)
-            return &route;
+    const QJsonValue textOnly = QJsonArray { "TEXT_ONLY" };
+    const std::vector<RouteInfo> known {
+        { route("EN_ES", QStringLiteral("English → Español"), "en", "es", textOnly), 10,
+            QStringLiteral("eng-spa") },
+        { route("EN_CA", QStringLiteral("English → Català"), "en", "ca", textOnly), 10,
+            QStringLiteral("eng-cat") },
+    };
+    std::vector<RouteInfo> installed;
+    for (const RouteInfo &info : known) {
+        if (QFileInfo::exists(QDir(modes).filePath(info.translationPair + ".mode")))
+            installed.push_back(info);
     }
-    return nullptr;
+    return installed;
+}
+
+std::vector<RouteInfo> routeCatalog(const ServiceOptions &options)
+{
+    return options.recogniser == RecogniserKind::speech ? speechCatalog(options.apertiumModes)
+                                                        : toneCatalog();
+}
+
+std::optional<RouteInfo> findRoute(const ServiceOptions &options, const QJsonValue &code)
+{
+    for (const RouteInfo &route : routeCatalog(options)) {
+        if (code.isString() && route.json.value("routeCode") == code)
+            return route;
+    }
+    return std::nullopt;
 }
 
 constexpr qint64 minimumStartPoints = 20;
@@ -76,14 +106,14 @@ QJsonObject inputAudio()
 Reply ServiceServer::routes()
 {
     QJsonArray list;
-    for (const RouteInfo &route : routeCatalog())
+    for (const RouteInfo &route : routeCatalog(m_options))
         list.append(route.json);
     return Reply::ok(list);
 }
 
 Reply ServiceServer::quote(const Account &user, const QJsonObject &body)
 {
-    const RouteInfo *route = findRoute(body.value("routeCode"));
+    const std::optional<RouteInfo> route = findRoute(m_options, body.value("routeCode"));
     if (!route)
         return rejected(3014);
     if (body.value("outputMode") != QLatin1String("TEXT_ONLY"))
@@ -119,7 +149,7 @@ Reply ServiceServer::createSession(
                 return Reply::ok(session->second.created);
         }
     }
-    const RouteInfo *route = findRoute(body.value("routeCode"));
+    const std::optional<RouteInfo> route = findRoute(m_options, body.value("routeCode"));
     if (!route)
         return rejected(3014);
     if (body.value("outputMode") != QLatin1String("TEXT_ONLY"))
@@ -149,6 +179,7 @@ Reply ServiceServer::createSession(
     session.id = m_state.nextSessionId++;
     session.phone = user.phone;
     session.pointsPerMinute = route->pointsPerMinute;
+    session.translationPair = route->translationPair;
     session.reservedPoints = qMin(user.points, route->pointsPerMinute * reservedMinutes);
     QJsonObject created = newTicket(session, 0);
     created.insert("sessionId", session.id);

@@ -73,6 +73,15 @@ int main(int argc, char **argv)
         { "idle-timeout-ms", "Longest silence of a kept-alive connection.", "N", "60000" },
         { "control-secret-file", "Also write the control secret to this file (mode 0600).",
             "PATH" },
+        { "recogniser",
+            "tone (tone captions on every route) or speech (offline English recognition and "
+            "translation on the routes the installed Apertium pairs serve).",
+            "KIND", "tone" },
+        { "speech-grammar", "Recognise only the sentences of this JSGF grammar (speech).", "PATH" },
+        { "apertium-modes", "Folder of the Apertium mode files (speech).", "DIR",
+            "/usr/share/apertium/modes" },
+        { "translation-timeout-ms", "Longest wait for one sentence's translation (speech).", "N",
+            "3000" },
     });
     parser.process(app);
 
@@ -94,6 +103,22 @@ int main(int argc, char **argv)
     options.limits.requestTimeoutMs
         = number(parser, "request-timeout-ms", options.limits.requestTimeoutMs);
     options.limits.idleTimeoutMs = number(parser, "idle-timeout-ms", options.limits.idleTimeoutMs);
+    std::unique_ptr<LocalService::SpeechRecogniser> loaded;
+    const QString recogniser = parser.value("recogniser");
+    if (recogniser != QLatin1String("tone") && recogniser != QLatin1String("speech"))
+        fail(QStringLiteral("--recogniser must be tone or speech"));
+    if (recogniser == QLatin1String("speech")) {
+        options.recogniser = LocalService::RecogniserKind::speech;
+        options.speechModel.grammar = parser.value("speech-grammar");
+        options.apertiumModes = parser.value("apertium-modes");
+        options.translationTimeoutMs = int(qMin<qint64>(
+            number(parser, "translation-timeout-ms", options.translationTimeoutMs), 600000));
+        // A model that does not load is reported now rather than at the first session, and the
+        // recogniser loaded serves the first socket without a wait.
+        loaded = LocalService::SpeechRecogniser::create(options.speechModel, 1);
+        if (!loaded)
+            fail(QStringLiteral("cannot load the speech recogniser's models"));
+    }
     options.controlSecret = LocalService::randomToken(24);
     if (parser.isSet("control-secret-file"))
         writeSecret(parser.value("control-secret-file"), options.controlSecret);
@@ -102,6 +127,7 @@ int main(int argc, char **argv)
         fail(QStringLiteral("--port must be 0..65535"));
 
     LocalService::ServiceServer server(options);
+    server.recycleRecogniser(std::move(loaded));
     if (server.start(certificate, key, quint16(port)) == 0)
         fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port));
     // Only who can read this output (or the 0600 file) may use the control interface.

@@ -101,6 +101,11 @@ bool LocalServiceProcess::isRunning() const
     return m_process && m_process->state() == QProcess::Running && m_port != 0;
 }
 
+qint64 LocalServiceProcess::processId() const
+{
+    return isRunning() ? m_process->processId() : 0;
+}
+
 QSslConfiguration LocalServiceProcess::tlsConfiguration() const
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();

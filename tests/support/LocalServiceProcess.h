@@ -23,6 +23,8 @@ public:
     LocalServiceProcess &operator=(const LocalServiceProcess &) = delete;
 
     bool isRunning() const;
+    // The service's process id (0 when it is not running); its child processes are its own.
+    qint64 processId() const;
     QString failure() const { return m_failure; }
 
     QString origin() const { return m_origin; } // "https://127.0.0.1:PORT"
