@@ -58,11 +58,18 @@ private:
 };
 
 // A signed-in model listening on a socket the benchmark plays, with both windows showing it.
-// One service for the whole run: the client reads its address once per process.
+// One service for the whole run (the client reads its address once per process) and the two
+// listening models; main() ends them before the application object goes.
+std::unique_ptr<LocalServiceProcess> runningService;
+struct Listening;
+std::unique_ptr<Listening> withViews;
+std::unique_ptr<Listening> alone;
+
 LocalServiceProcess &sharedService()
 {
-    static LocalServiceProcess *service = new LocalServiceProcess; // lives until the process ends
-    return *service;
+    if (!runningService)
+        runningService = std::make_unique<LocalServiceProcess>();
+    return *runningService;
 }
 
 struct Listening {
@@ -153,14 +160,16 @@ struct Listening {
 
 Listening &listening()
 {
-    static Listening *shared = new Listening(true, QStringLiteral("13900000009")); // process-long
-    return *shared;
+    if (!withViews)
+        withViews = std::make_unique<Listening>(true, QStringLiteral("13900000009"));
+    return *withViews;
 }
 
 Listening &listeningAlone()
 {
-    static Listening *shared = new Listening(false, QStringLiteral("13900000008")); // process-long
-    return *shared;
+    if (!alone)
+        alone = std::make_unique<Listening>(false, QStringLiteral("13900000008"));
+    return *alone;
 }
 
 double msSince(qint64 from, qint64 to)
@@ -266,5 +275,8 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    withViews.reset();
+    alone.reset();
+    runningService.reset();
     return 0;
 }
