@@ -58,8 +58,22 @@ private:
 };
 
 // A signed-in model listening on a socket the benchmark plays, with both windows showing it.
+// One service for the whole run (the client reads its address once per process) and the two
+// listening models; main() ends them before the application object goes.
+std::unique_ptr<LocalServiceProcess> runningService;
+struct Listening;
+std::unique_ptr<Listening> withViews;
+std::unique_ptr<Listening> alone;
+
+LocalServiceProcess &sharedService()
+{
+    if (!runningService)
+        runningService = std::make_unique<LocalServiceProcess>();
+    return *runningService;
+}
+
 struct Listening {
-    LocalServiceProcess service;
+    LocalServiceProcess &service = sharedService();
     TestSupport::IsolatedHome home;
     ManualClock clock;
     std::shared_ptr<TestSupport::ScriptedSocketConnection> socket;
@@ -72,7 +86,9 @@ struct Listening {
     qint64 transcriptAt = -1;
     qint64 nextSeq = 1;
 
-    Listening()
+    // `views`: the workspace window and the floating subtitles show the model; without them the
+    // model is measured alone.
+    explicit Listening(bool views, const QString &phone)
     {
         service.setFailureHandler([](const QString &why) { Bench::fail(why); });
         if (!service.isRunning())
@@ -92,14 +108,16 @@ struct Listening {
         // transcript, before the views react to it.
         QObject::connect(model.get(), &AppModel::transcriptChanged,
             [this] { transcriptAt = elapsed.nsecsElapsed(); });
-        if (!TestSupport::signIn(*model, service, QStringLiteral("13900000009")))
+        if (!TestSupport::signIn(*model, service, phone))
             Bench::fail(QStringLiteral("sign-in failed"));
         Bench::awaitTask(model->refreshSources());
-        window = std::make_unique<WorkspaceWindow>(*model, new AppContentView(*model), [] {});
-        delegate = std::make_unique<AppDelegate>(clock);
-        window->show();
-        delegate->attach(*model);
-        model->setOverlayVisible(true);
+        if (views) {
+            window = std::make_unique<WorkspaceWindow>(*model, new AppContentView(*model), [] {});
+            delegate = std::make_unique<AppDelegate>(clock);
+            window->show();
+            delegate->attach(*model);
+            model->setOverlayVisible(true);
+        }
         // The window's first appearance refreshes sources and quote; start once they are in.
         Bench::spinUntil([] { return false; }, 100ms);
         if (!Bench::spinUntil([&] { return model->canStart(); }, 10s))
@@ -111,10 +129,12 @@ struct Listening {
             { "heartbeatIntervalMs", 60000 } });
         if (!Bench::spinUntil([&] { return model->state() == ListeningState::listening; }, 10s))
             Bench::fail(QStringLiteral("not listening"));
-        if (!Bench::spinUntil([&] { return delegate->panel() != nullptr; }, 5s))
-            Bench::fail(QStringLiteral("no floating subtitles"));
-        window->installEventFilter(&workspacePaints);
-        delegate->panel()->installEventFilter(&floatingPaints);
+        if (views) {
+            if (!Bench::spinUntil([&] { return delegate->panel() != nullptr; }, 5s))
+                Bench::fail(QStringLiteral("no floating subtitles"));
+            window->installEventFilter(&workspacePaints);
+            delegate->panel()->installEventFilter(&floatingPaints);
+        }
         elapsed.start();
     }
 
@@ -140,8 +160,16 @@ struct Listening {
 
 Listening &listening()
 {
-    static Listening *shared = new Listening; // lives until the process ends
-    return *shared;
+    if (!withViews)
+        withViews = std::make_unique<Listening>(true, QStringLiteral("13900000009"));
+    return *withViews;
+}
+
+Listening &listeningAlone()
+{
+    if (!alone)
+        alone = std::make_unique<Listening>(false, QStringLiteral("13900000008"));
+    return *alone;
 }
 
 double msSince(qint64 from, qint64 to)
@@ -183,6 +211,22 @@ void BM_ServerEventToCaption(benchmark::State &state)
     Bench::reportLatency(state, paintedMs);
 }
 
+void BM_ServerEventToModelAlone(benchmark::State &state)
+{
+    Listening &l = listeningAlone();
+    std::vector<double> modelMs;
+    for (auto _ : state) {
+        const qint64 seq = l.nextSeq++;
+        const qint64 sent = l.elapsed.nsecsElapsed();
+        l.caption("asr.partial", seq, QStringLiteral("a partial caption %1").arg(seq));
+        if (!Bench::spinUntil([&] { return l.transcriptAt > sent; }, 5s))
+            Bench::fail(QStringLiteral("the transcript did not change"));
+        modelMs.push_back(msSince(sent, l.transcriptAt));
+        state.SetIterationTime(double(l.transcriptAt - sent) / 1e9);
+    }
+    Bench::reportLatency(state, modelMs);
+}
+
 void BM_PaintWhileCaptionsArrive(benchmark::State &state)
 {
     Listening &l = listening();
@@ -218,6 +262,10 @@ void BM_PaintWhileCaptionsArrive(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_ServerEventToCaption)->Iterations(200)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServerEventToModelAlone)
+    ->Iterations(200)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaintWhileCaptionsArrive)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
@@ -227,5 +275,8 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    withViews.reset();
+    alone.reset();
+    runningService.reset();
     return 0;
 }
