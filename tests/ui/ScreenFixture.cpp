@@ -67,8 +67,8 @@ void ScreenTest::settle()
 void ScreenTest::screenshot(QWidget &widget, const QString &name)
 {
     settle();
-    QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOT_DIR));
-    const QString path = QStringLiteral(QUORVEL_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
+    QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
+    const QString path = QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/") + name + QStringLiteral(".png");
     EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
 }
 

@@ -60,7 +60,7 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
         const QPoint at = content.mapFromGlobal(picker->pos());
         painter.drawPixmap(at, picker->grab());
     }
-    ASSERT_TRUE(withPicker.save(QStringLiteral(QUORVEL_SCREENSHOT_DIR "/04-picker-open.png")));
+    ASSERT_TRUE(withPicker.save(QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/04-picker-open.png")));
     picker->close();
 
     startListening();
