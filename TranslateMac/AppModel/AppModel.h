@@ -305,6 +305,8 @@ private:
     QCoro::Task<> finishFromServer();
     QCoro::Task<> failAndSettle();
     QCoro::Task<> closeConnection();
+    // Stops the capture without flushing and closes the connection; false when the model went.
+    QCoro::Task<bool> stopStreaming();
     QCoro::Task<> settle(qint64 id);
     bool confirmSettlement(const QJsonObject &answer);
     QCoro::Task<> refreshBalanceAfterFinish();

@@ -47,15 +47,7 @@ QCoro::Task<> AppModel::recoverConnection(Generation, CancellationToken token)
 {
     QPointer<AppModel> self(this);
     const Generation operation = m_operationGeneration;
-    try {
-        co_await m_capture->stop(false);
-    } catch (...) {
-    }
-    if (!self)
-        co_return;
-    m_audioTask = {};
-    co_await closeConnection();
-    if (!self)
+    if (!co_await stopStreaming())
         co_return;
 
     while (true) {

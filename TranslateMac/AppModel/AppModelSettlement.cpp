@@ -141,15 +141,7 @@ QCoro::Task<> AppModel::finishFromServer()
     setState(ListeningState::completed);
     setSessionID(std::nullopt);
     setNotice(settledNotice);
-    try {
-        co_await m_capture->stop(false);
-    } catch (...) {
-    }
-    if (!self)
-        co_return;
-    m_audioTask = {};
-    co_await closeConnection();
-    if (!self)
+    if (!co_await stopStreaming())
         co_return;
     m_clockTask = {};
     setLevel(0);
@@ -162,21 +154,28 @@ QCoro::Task<> AppModel::failAndSettle()
     const Ending ending(this);
     m_operationGeneration = QUuid::createUuid();
     setState(ListeningState::failed);
-    try {
-        co_await m_capture->stop(false);
-    } catch (...) {
-    }
-    if (!self)
-        co_return;
-    m_audioTask = {};
-    co_await closeConnection();
-    if (!self)
+    if (!co_await stopStreaming())
         co_return;
     setLevel(0);
     if (m_sessionID)
         co_await reconcileFinish();
     else
         m_clockTask = {};
+}
+
+QCoro::Task<bool> AppModel::stopStreaming()
+{
+    QPointer<AppModel> self(this);
+    try {
+        co_await m_capture->stop(false);
+    } catch (...) {
+        // The session ends either way; the capture's own failure changes nothing here.
+    }
+    if (!self)
+        co_return false;
+    m_audioTask = {};
+    co_await closeConnection();
+    co_return !self.isNull();
 }
 
 QCoro::Task<> AppModel::closeConnection()
