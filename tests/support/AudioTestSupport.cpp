@@ -143,7 +143,7 @@ bool TonePlayer::startPipeWirePlayer()
     m_player->setStandardOutputFile(QProcess::nullDevice());
     m_player->setStandardErrorFile(QProcess::nullDevice());
     m_player->start(QStringLiteral("pw-play"),
-        { QStringLiteral("--latency=100ms"), QStringLiteral("-P"), properties, m_file });
+        { QStringLiteral("--latency=20ms"), QStringLiteral("-P"), properties, m_file });
     return m_player->waitForStarted(3000);
 }
 
@@ -166,7 +166,7 @@ bool TonePlayer::start(std::chrono::milliseconds timeout)
     m_player->setStandardOutputFile(QProcess::nullDevice());
     QStringList playerArguments { QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
         QStringLiteral("--rate=") + rate, QStringLiteral("--channels=") + channels,
-        QStringLiteral("--latency-msec=100"),
+        QStringLiteral("--latency-msec=20"),
         QStringLiteral("--property=application.name=") + m_options.applicationName,
         QStringLiteral("--property=quorvel.test.player=") + m_token };
     if (!m_options.applicationID.isEmpty())
