@@ -60,15 +60,6 @@ QStringList visibleTexts(const QMenu &menu)
     return texts;
 }
 
-QAction *actionNamed(const QMenu &menu, const QString &text)
-{
-    for (QAction *action : menu.actions()) {
-        if (action->text() == text)
-            return action;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 // The whole desktop side of the shell on a real X server: the tray icon is embedded by the
@@ -99,7 +90,7 @@ TEST(DesktopShell, TrayMenuDrivesTheFloatingSubtitlesAboveOtherWindows)
     EXPECT_EQ(visibleTexts(menu),
         (QStringList { "准备监听", "打开Quorvel", "显示悬浮字幕", "—", "悬浮字幕点击穿透",
             "悬浮字幕背景不透明度", "—", "退出Quorvel" }));
-    QAction *overlay = actionNamed(menu, QStringLiteral("显示悬浮字幕"));
+    QAction *overlay = TestSupport::actionNamed(menu, QStringLiteral("显示悬浮字幕"));
     ASSERT_NE(overlay, nullptr);
     EXPECT_FALSE(overlay->isEnabled()); // signed out and idle
 
@@ -144,7 +135,7 @@ TEST(DesktopShell, TrayMenuDrivesTheFloatingSubtitlesAboveOtherWindows)
     // Click-through from the tray: the panel gives up its pointer input and gets it back.
     const QList<QRect> whole { QRect(QPoint(0, 0), panel.size()) };
     EXPECT_EQ(TestSupport::inputShape(panel.winId()), whole);
-    QAction *clickThrough = actionNamed(menu, QStringLiteral("悬浮字幕点击穿透"));
+    QAction *clickThrough = TestSupport::actionNamed(menu, QStringLiteral("悬浮字幕点击穿透"));
     ASSERT_NE(clickThrough, nullptr);
     ASSERT_TRUE(clickThrough->isEnabled());
     clickThrough->trigger();
@@ -182,12 +173,12 @@ TEST(DesktopShell, TrayMenuDrivesTheFloatingSubtitlesAboveOtherWindows)
     app.window().close();
     EXPECT_FALSE(app.window().isVisible());
     EXPECT_EQ(terminated.count(), 0);
-    QAction *open = actionNamed(menu, QStringLiteral("打开Quorvel"));
+    QAction *open = TestSupport::actionNamed(menu, QStringLiteral("打开Quorvel"));
     ASSERT_NE(open, nullptr);
     open->trigger();
     EXPECT_TRUE(app.window().isVisible());
 
-    QAction *quit = actionNamed(menu, QStringLiteral("退出Quorvel"));
+    QAction *quit = TestSupport::actionNamed(menu, QStringLiteral("退出Quorvel"));
     ASSERT_NE(quit, nullptr);
     quit->trigger();
     EXPECT_EQ(terminated.count(), 1);

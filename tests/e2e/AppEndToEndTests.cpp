@@ -99,15 +99,6 @@ void signInOnScreen(QWidget &window, LocalServiceProcess &service, AppModel &mod
         << model.error().value_or("").toStdString();
 }
 
-QAction *trayAction(const MenuBarControls &tray, const QString &text)
-{
-    for (QAction *action : tray.menu()->actions()) {
-        if (action->text() == text)
-            return action;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 // The application as a user runs it, on real parts: its own window (offscreen), the local
@@ -164,10 +155,12 @@ TEST(AppEndToEnd, PlayedToneShowsInBothWindowsAndQuittingSettlesFirst)
     const_cast<FloatingSubtitlePanel &>(panel).grab().save(
         TestSupport::screenshotPath(QStringLiteral("floating-listening.png")));
 
-    QAction *stop = trayAction(app.menuBarControls(), QStringLiteral("停止并结算"));
+    QAction *stop
+        = TestSupport::actionNamed(*app.menuBarControls().menu(), QStringLiteral("停止并结算"));
     ASSERT_NE(stop, nullptr);
     EXPECT_TRUE(stop->isVisible());
-    QAction *quit = trayAction(app.menuBarControls(), QStringLiteral("退出Quorvel"));
+    QAction *quit
+        = TestSupport::actionNamed(*app.menuBarControls().menu(), QStringLiteral("退出Quorvel"));
     ASSERT_NE(quit, nullptr);
     quit->trigger();
     EXPECT_TRUE(app.delegate().terminating());

@@ -1,6 +1,7 @@
 #include "TranslateMac/AppModel/AppModel.h"
 #include "TranslateMac/Capture/AudioCaptureFactory.h"
 
+#include "support/ApplicationHarness.h"
 #include "support/AudioTestSupport.h"
 #include "support/LocalServiceProcess.h"
 #include "support/TestSupport.h"
@@ -32,11 +33,7 @@ TEST(ModelEndToEnd, PlayedToneArrivesAsItsCaptionAndStopSettlesTheCharge)
     AppModel model(std::make_unique<TranslationAPI>(), AudioCaptureFactory::make(), nullptr,
         SystemClock::shared(), seams);
 
-    const QString phone = QStringLiteral("13600000001");
-    TestSupport::runTask(model.sendCode("+86", phone));
-    const QString code
-        = service.control("GET", "/control/sms-code?phone=" + phone)["code"].toString();
-    TestSupport::runTask(model.login("+86", phone, code));
+    ASSERT_TRUE(TestSupport::signIn(model, service, QStringLiteral("13600000001")));
     TestSupport::runTask(model.refreshSources());
     ASSERT_TRUE(model.canStart()) << model.error().value_or("").toStdString();
     const qint64 before = model.wallet();

@@ -1,6 +1,7 @@
 #include "TranslateMac/AppModel/AppModel.h"
 #include "TranslateMac/Capture/AudioCaptureFactory.h"
 
+#include "support/ApplicationHarness.h"
 #include "support/AudioTestSupport.h"
 #include "support/LocalServiceProcess.h"
 #include "support/SpeechTestSupport.h"
@@ -51,11 +52,7 @@ TEST(SpeechEndToEnd, PlayedEnglishSentenceArrivesWithItsSpanishTranslation)
     seams.chooseSaveLocation = [](const QString &, TranscriptExport::Completion) {};
     AppModel model(std::make_unique<TranslationAPI>(), AudioCaptureFactory::make(), nullptr,
         SystemClock::shared(), seams);
-    const QString phone = QStringLiteral("13600000002");
-    TestSupport::runTask(model.sendCode("+86", phone));
-    const QString code
-        = service.control("GET", "/control/sms-code?phone=" + phone)["code"].toString();
-    TestSupport::runTask(model.login("+86", phone, code));
+    ASSERT_TRUE(TestSupport::signIn(model, service, QStringLiteral("13600000002")));
     TestSupport::runTask(model.refreshSources());
     model.setSelectedRoute(QStringLiteral("EN_ES"));
     ASSERT_EQ(model.selectedRoute(), QStringLiteral("EN_ES"));

@@ -5,7 +5,9 @@
 
 #include "TranslateMac/AppModel/AppModel.h"
 
+#include <QAction>
 #include <QDir>
+#include <QMenu>
 #include <QSettings>
 
 namespace TestSupport {
@@ -28,6 +30,15 @@ bool signIn(TranslateMac::AppModel &model, LocalServiceProcess &service, const Q
         = service.control("GET", "/control/sms-code?phone=" + phone)["code"].toString();
     runTask(model.login(QStringLiteral("+86"), phone, code));
     return model.loggedIn();
+}
+
+QAction *actionNamed(const QMenu &menu, const QString &text)
+{
+    for (QAction *action : menu.actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
 }
 
 QString screenshotPath(const QString &name)

@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 
 class LocalServiceProcess;
+class QAction;
+class QMenu;
 
 namespace TranslateMac {
 class AppModel;
@@ -26,6 +28,9 @@ private:
 
 // Signs the model in with the SMS code the service sent to `phone`; false when it did not work.
 bool signIn(TranslateMac::AppModel &model, LocalServiceProcess &service, const QString &phone);
+
+// The menu's action with this text, as the user reads it; null when there is none.
+QAction *actionNamed(const QMenu &menu, const QString &text);
 
 // Where tests write their screenshots for review (created on demand).
 QString screenshotPath(const QString &name);
