@@ -40,25 +40,28 @@ void PacketWriter::begin(Clock::time_point now)
 void PacketWriter::write(const void *data, std::size_t frames)
 {
     std::lock_guard lock(m_mutex);
+    writeAudioLocked(data, frames);
+}
+
+void PacketWriter::writeBytes(const void *data, std::size_t bytes)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_closed || !data || bytes == 0 || !m_format)
+        return;
+    const std::size_t frameBytes
+        = std::size_t(m_format->bytesPerSample()) * std::size_t(m_format->channels);
+    if (frameBytes == 0 || bytes % frameBytes != 0)
+        return endLocked(std::make_exception_ptr(TranslationFailure::audioFormat()));
+    writeAudioLocked(data, bytes / frameBytes);
+}
+
+void PacketWriter::writeAudioLocked(const void *data, std::size_t frames)
+{
     if (m_closed || !data || frames == 0 || !m_format)
         return;
     if (m_lastAudio)
         m_lastAudio = Clock::now();
     writeLocked(data, frames);
-}
-
-void PacketWriter::writeBytes(const void *data, std::size_t bytes)
-{
-    std::size_t frameBytes = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_closed || !data || bytes == 0 || !m_format)
-            return;
-        frameBytes = std::size_t(m_format->bytesPerSample()) * std::size_t(m_format->channels);
-        if (frameBytes == 0 || bytes % frameBytes != 0)
-            return endLocked(std::make_exception_ptr(TranslationFailure::audioFormat()));
-    }
-    write(data, bytes / frameBytes);
 }
 
 void PacketWriter::keepAlive(Clock::time_point now)

@@ -47,6 +47,8 @@ public:
     bool isClosed();
 
 private:
+    // Audio that arrived (not silence made up for a quiet source).
+    void writeAudioLocked(const void *data, std::size_t frames);
     void writeLocked(const void *data, std::size_t frames);
     std::exception_ptr yieldLocked(QList<QByteArray> frames);
     void endLocked(std::exception_ptr error);
