@@ -332,6 +332,13 @@ void TapGraph::checkProcesses()
 
 void TapGraph::releaseStream()
 {
+    dropStream();
+    if (core)
+        sync(false);
+}
+
+void TapGraph::dropStream()
+{
     for (auto &[key, proxy] : links)
         pw_proxy_destroy(proxy);
     links.clear();
@@ -342,8 +349,6 @@ void TapGraph::releaseStream()
         stream = nullptr;
         io = false;
     }
-    if (core)
-        sync(false);
 }
 
 void TapGraph::bind(std::uint32_t id, const char *type, std::uint32_t version, const void *events)
@@ -374,16 +379,7 @@ void TapGraph::destroy()
     stopWatch();
     while (!bound.empty())
         unbind(bound.begin()->first);
-    for (auto &[key, proxy] : links)
-        pw_proxy_destroy(proxy);
-    links.clear();
-    if (stream) {
-        spa_hook_remove(&streamListener);
-        processing.store(nullptr, std::memory_order_release);
-        pw_stream_destroy(stream);
-        stream = nullptr;
-        io = false;
-    }
+    dropStream();
     if (metadata) {
         spa_hook_remove(&metadataListener);
         pw_proxy_destroy(metadata);

@@ -45,6 +45,8 @@ struct TapGraph {
     int deactivate();
     // Removes the tap and its links, then asks the daemon to confirm (`synced`).
     void releaseStream();
+    // Our links and our capture stream, gone; the server hears of it at its own pace.
+    void dropStream();
     // Removes whatever was created, each object once.
     void destroy();
 
