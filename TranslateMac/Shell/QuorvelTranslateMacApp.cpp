@@ -24,7 +24,10 @@ void QuorvelTranslateMacApp::prepareProcess()
 {
     choosePreferredDisplayPlatform();
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
-    QCoreApplication::setApplicationName(QStringLiteral("QuorvelTranslate"));
+    // On X11 the application name is the window class, by which task bars and docks match the
+    // windows to the desktop file; Wayland uses the desktop file name. Both are the one identity.
+    // (The settings and the credential store name their own places.)
+    QCoreApplication::setApplicationName(desktopName);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION_STRING));
     QGuiApplication::setDesktopFileName(desktopName);
 }

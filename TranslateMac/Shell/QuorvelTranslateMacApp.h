@@ -20,7 +20,8 @@ class QuorvelTranslateMacApp : public QObject {
     Q_OBJECT
 
 public:
-    // The name the desktop knows the application by (its .desktop file and icon).
+    // The name the desktop knows the application by: its .desktop file, icon, metainfo and window
+    // class.
     static const QString desktopName;
 
     // Before the application object exists: the display platform and the names the settings

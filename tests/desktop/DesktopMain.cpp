@@ -1,3 +1,5 @@
+#include "TranslateMac/Shell/QuorvelTranslateMacApp.h"
+
 #include "support/VirtualDesktop.h"
 
 #include <QApplication>
@@ -21,6 +23,8 @@ int main(int argc, char **argv)
         TestSupport::VirtualDesktop::setCurrent(desktop.get());
     }
     setenv("QT_QPA_PLATFORM", desktop && desktop->isRunning() ? "xcb" : "offscreen", 1);
+    // The application's own names, so its windows carry the class the desktop matches them by.
+    TranslateMac::QuorvelTranslateMacApp::prepareProcess();
     int status = 0;
     {
         QApplication app(argc, argv);
