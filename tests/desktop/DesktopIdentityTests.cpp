@@ -25,8 +25,7 @@ QString fileText(const QString &path)
 // The value of `key=` in a desktop entry, or a null string.
 QString desktopEntryValue(const QString &entry, const QString &key)
 {
-    const QRegularExpression line(
-        u'^' + QRegularExpression::escape(key) + QStringLiteral("=(.*)$"),
+    const QRegularExpression line(u'^' + QRegularExpression::escape(key) + QStringLiteral("=(.*)$"),
         QRegularExpression::MultilineOption);
     const QRegularExpressionMatch match = line.match(entry);
     return match.hasMatch() ? match.captured(1) : QString();
@@ -44,7 +43,8 @@ TEST(DesktopIdentity, WindowClassDesktopFileIconAndMetainfoShareOneName)
     ASSERT_FALSE(entry.isEmpty());
     EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("Icon")), id);
     EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("StartupWMClass")), id);
-    EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("Exec")), QStringLiteral("quorvel-translate"));
+    EXPECT_EQ(
+        desktopEntryValue(entry, QStringLiteral("Exec")), QStringLiteral("quorvel-translate"));
     EXPECT_TRUE(QFile::exists(QStringLiteral(QUORVEL_APP_SOURCE_DIR "/") + id + ".svg"));
     const QString metainfo
         = fileText(QStringLiteral(QUORVEL_APP_BINARY_DIR "/") + id + ".metainfo.xml");
@@ -58,11 +58,11 @@ TEST(DesktopIdentity, WindowClassDesktopFileIconAndMetainfoShareOneName)
     ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
     service.exportEndpoint();
     QuorvelTranslateMacApp app;
-    ASSERT_TRUE(TestSupport::spinUntil([&] {
-        return app.window().windowHandle() && app.window().windowHandle()->isExposed();
-    }));
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] { return app.window().windowHandle() && app.window().windowHandle()->isExposed(); }));
     const QString windowClass = TestSupport::commandOutput(QStringLiteral("xprop"),
-        { QStringLiteral("-id"), QString::number(app.window().winId()), QStringLiteral("WM_CLASS") });
+        { QStringLiteral("-id"), QString::number(app.window().winId()),
+            QStringLiteral("WM_CLASS") });
     EXPECT_TRUE(windowClass.trimmed().endsWith(QStringLiteral(", \"%1\"").arg(id)))
         << windowClass.toStdString();
 }
