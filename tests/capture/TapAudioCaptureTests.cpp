@@ -11,8 +11,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 using namespace TranslateMac;
 using namespace TranslateCore;
@@ -346,4 +349,25 @@ TEST(TapAudioCaptureWithoutDaemon, UnreachableDaemonIsAPromptPermissionFailure)
     EXPECT_FALSE(available);
     EXPECT_EQ(failure, TranslationFailure::permission());
     EXPECT_FALSE(capture.hasPermission());
+}
+
+// A system running PulseAudio may have PipeWire's library without its client configuration (the
+// configuration comes with PipeWire's tools): PipeWire is then unreachable, and the application
+// must go on to PulseAudio rather than crash. The shared PipeWire loop is made once per process,
+// so this runs in a fresh one.
+TEST(TapAudioCaptureWithoutDaemon, MissingClientConfigurationIsUnreachableNotACrash)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir emptyConfiguration;
+    ASSERT_TRUE(emptyConfiguration.isValid());
+    EXPECT_EXIT(
+        {
+            qputenv("PIPEWIRE_CONFIG_DIR", emptyConfiguration.path().toLocal8Bit());
+            TapAudioCapture capture(SystemClock::shared());
+            const bool available = TapAudioCapture::isAvailable();
+            const auto failure
+                = failureOf([&] { runTask(capture.prepare(AudioSource::wholeSystem()), 3s); });
+            std::_Exit(!available && failure == TranslationFailure::permission() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

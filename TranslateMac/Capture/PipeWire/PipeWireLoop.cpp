@@ -102,6 +102,16 @@ pw_properties *toProperties(const PropertyMap &map)
     return properties;
 }
 
+pw_core *connectToDaemon()
+{
+    pw_context *context = PipeWireLoop::shared().context();
+    if (!context) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return pw_context_connect(context, nullptr, 0);
+}
+
 std::exception_ptr pipeWireConnectionFailure(int error)
 {
     // The native protocol reports a socket it could not reach (absent, refused) as EHOSTDOWN.

@@ -5,6 +5,7 @@
 #include <exception>
 
 struct pw_context;
+struct pw_core;
 struct pw_loop;
 struct pw_properties;
 struct pw_thread_loop;
@@ -20,6 +21,8 @@ public:
 
     pw_thread_loop *threadLoop() const { return m_loop; }
     pw_loop *loop() const;
+    // Null when PipeWire's client configuration is missing (its tools are not installed, as on a
+    // system that runs PulseAudio): PipeWire is then not reachable at all.
     pw_context *context() const { return m_context; }
 
 private:
@@ -40,6 +43,9 @@ public:
 
 PropertyMap propertyMap(const spa_dict *dict);
 pw_properties *toProperties(const PropertyMap &map);
+
+// A new connection to the daemon, or null with errno set.
+pw_core *connectToDaemon();
 
 // A refused, missing or forbidden daemon means we may not capture (SoundServerAccessError, which
 // CaptureAccess::failure shows as a missing permission); anything else is TapAudioFailure.

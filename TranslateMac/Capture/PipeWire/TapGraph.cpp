@@ -42,7 +42,7 @@ TapGraph::~TapGraph() = default;
 
 void TapGraph::connect()
 {
-    core = pw_context_connect(PipeWireLoop::shared().context(), nullptr, 0);
+    core = connectToDaemon();
     if (!core)
         std::rethrow_exception(pipeWireConnectionFailure(errno));
     pw_core_add_listener(core, &coreListener, &TapGraphEvents::coreEvents, this);

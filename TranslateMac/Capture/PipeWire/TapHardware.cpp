@@ -64,7 +64,7 @@ TapHardware::~TapHardware()
 bool TapHardware::isReachable()
 {
     PipeWireLocked locked;
-    pw_core *core = pw_context_connect(PipeWireLoop::shared().context(), nullptr, 0);
+    pw_core *core = connectToDaemon();
     if (!core)
         return false;
     pw_core_disconnect(core);
