@@ -84,8 +84,9 @@ InstanceRole SingleInstance::claim()
         return InstanceRole::unguarded;
     }
     m_lock = std::make_unique<QLockFile>(m_dataFolder + QStringLiteral("/instance.lock"));
-    // Only a lock whose process is gone is stale; the default would also take over the lock of
-    // an instance that has simply been running for more than 30 seconds.
+    // Only a lock whose process is gone is stale, never an old one: where the file system has no
+    // native locks, the default would take over the lock of an instance that has simply been
+    // running for more than 30 seconds.
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0)) {
         listen();
@@ -100,7 +101,7 @@ void SingleInstance::listen()
 {
     const QString path = socketPath(m_dataFolder, m_runtimeFolder);
     // Holding the lock proves that no other instance serves this folder: a socket file left
-    // there belongs to a process that ended without closing it.
+    // there belongs to a process that ended without closing it, and goes.
     QLocalServer::removeServer(path);
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);

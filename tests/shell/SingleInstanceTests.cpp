@@ -246,8 +246,9 @@ TEST_P(SilentPrimary, SecondaryGivesUpWithinItsBound)
     QLockFile held(dataFolder() + QStringLiteral("/instance.lock"));
     ASSERT_TRUE(held.tryLock(0));
     QLocalServer mute;
-    if (GetParam().listens)
+    if (GetParam().listens) {
         ASSERT_TRUE(mute.listen(SingleInstance::socketPath(dataFolder(), runtimeFolder())));
+    }
 
     const auto secondary = instance(quick);
     ASSERT_EQ(secondary->claim(), InstanceRole::secondary);
