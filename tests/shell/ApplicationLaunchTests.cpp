@@ -142,10 +142,23 @@ TEST_F(ApplicationLaunch, SecondLaunchHandsOverAndEndsWhileTheFirstKeepsRunning)
     ASSERT_TRUE(TestSupport::spinUntil([&] { return QFileInfo::exists(socket); }, 30s))
         << first.readAllStandardError().data();
 
+    // The offscreen platform says so each time a window is raised: that is the workspace
+    // window coming forward.
+    QByteArray firstsErrors;
+    const auto raises = [&] {
+        firstsErrors += first.readAllStandardError();
+        return firstsErrors.count("does not support raise()");
+    };
+    TestSupport::drainEvents();
+    const qsizetype raisedAtStart = raises();
+
     const auto started = std::chrono::steady_clock::now();
     const Ended second = run({}, offscreen());
     EXPECT_EQ(second.exitCode, 0) << second.error.data();
+    EXPECT_EQ(second.error, QByteArray());
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return raises() == raisedAtStart + 1; }, 10s))
+        << firstsErrors.data();
 
     EXPECT_FALSE(first.waitForFinished(300));
     EXPECT_EQ(first.state(), QProcess::Running);
