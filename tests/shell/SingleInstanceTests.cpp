@@ -338,6 +338,25 @@ TEST_F(SingleInstanceTest, ClientsBeyondTheLimitAreDroppedAtOnce)
     EXPECT_EQ(activations.count(), 1);
 }
 
+TEST_F(SingleInstanceTest, DroppedClientsFreeTheirPlace)
+{
+    const auto primary = instance(quick);
+    ASSERT_EQ(primary->claim(), InstanceRole::primary);
+    for (int index = 0; index < 2 * SingleInstance::maximumClients; ++index) {
+        QLocalSocket client;
+        client.connectToServer(SingleInstance::socketPath(dataFolder(), runtimeFolder()));
+        ASSERT_TRUE(client.waitForConnected(2000));
+        client.write("hello\n");
+        ASSERT_TRUE(
+            spinUntil([&] { return client.state() == QLocalSocket::UnconnectedState; }, 3s));
+    }
+    QSignalSpy activations(primary.get(), &SingleInstance::activationRequested);
+    const auto secondary = instance(patient);
+    ASSERT_EQ(secondary->claim(), InstanceRole::secondary);
+    EXPECT_TRUE(handOver(*secondary).acknowledged);
+    EXPECT_EQ(activations.count(), 1);
+}
+
 TEST(SingleInstanceWithoutFolder, RunsUnguardedWhenNoDataFolderIsKnown)
 {
     SingleInstance nowhere(QString(), QStringLiteral("/nonexistent"));
