@@ -55,18 +55,21 @@ std::optional<struct stat> itemAttributes(const QByteArray &path)
     throwFileError("lstat", path, errno);
 }
 
-// Creates the folder and any missing folders above it, each private to the user.
-void createFolder(const QByteArray &path)
+} // namespace
+
+void createPrivateFolder(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
     if (slash > 0) {
         const QByteArray parent = path.left(slash);
         if (!itemAttributes(parent))
-            createFolder(parent);
+            createPrivateFolder(parent);
     }
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
         throwFileError("mkdir", path, errno);
 }
+
+namespace {
 
 // Changes the mode of the item itself; a link put in its place is refused rather than followed.
 void setPermissions(const QByteArray &path, mode_t mode)
@@ -137,7 +140,7 @@ Connection open(const QUrl &databaseURL)
         if (!S_ISDIR(attributes->st_mode))
             throw SessionStorageFailure::unavailable();
     } else {
-        createFolder(folder);
+        createPrivateFolder(folder);
     }
     setPermissions(folder, 0700);
     if (const std::optional<struct stat> attributes = itemAttributes(file)) {

@@ -28,6 +28,9 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 // The largest token, in UTF-8 bytes.
 constexpr qsizetype maximumTokenBytes = 0x100000;
 
+// Creates the folder and any missing folders above it, each private to the user (0700); a
+// folder already there is left as it is. Throws a file-system error.
+void createPrivateFolder(const QByteArray &path);
 // Makes the private folder, opens the database without following links, hardens the connection
 // and brings the schema to version 1.
 Connection open(const QUrl &databaseURL);

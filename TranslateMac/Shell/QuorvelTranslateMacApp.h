@@ -40,6 +40,9 @@ public:
     WorkspaceWindow &window() const { return *m_window; }
     MenuBarControls &menuBarControls() const { return *m_menuBar; }
 
+    // Brings the workspace window forward, showing it again after it was closed.
+    void openWorkspace();
+
     // Asks to quit; `terminate` follows at once or after the running translation has settled.
     void requestQuit();
 
@@ -48,8 +51,6 @@ Q_SIGNALS:
     void terminate();
 
 private:
-    void openWorkspace();
-
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<WorkspaceWindow> m_window;
