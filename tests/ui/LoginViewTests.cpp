@@ -7,6 +7,7 @@
 
 #include "TranslateCore/API/TranslationAPI.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -125,4 +126,25 @@ TEST_F(LoginViewTest, SwitchingToTheSMSFormAbandonsTheQRSignIn)
     EXPECT_EQ(model->qrLogin().phase(), Phase::idle);
     click(*view, "扫码登录");
     EXPECT_TRUE(model->qrLogin().isRunning());
+}
+
+// The reason under "二维码暂时不可用" wraps in a narrow window and every line of it stays visible.
+TEST_F(LoginViewTest, AFailedQRSignInShowsItsWholeReason)
+{
+    service().fault(QStringLiteral("v1/auth/watch-login/create"), { { "drop", true } });
+    auto view = makeView();
+    view->resize(560, 640);
+    ASSERT_TRUE(waitForPhase(Phase::failed));
+    settle();
+    QRLoginPane &pane = view->qrPane();
+    EXPECT_EQ(pane.headline(), "二维码暂时不可用");
+    EXPECT_EQ(pane.messageText(), "网络请求失败，请检查网络后重试。");
+    QLabel *message = nullptr;
+    for (QLabel *label : pane.findChildren<QLabel *>()) {
+        if (label->isVisible() && label->text() == pane.messageText())
+            message = label;
+    }
+    ASSERT_NE(message, nullptr);
+    EXPECT_GE(message->height(), message->heightForWidth(message->width()));
+    screenshot(*view, QStringLiteral("login-qr-failed"));
 }

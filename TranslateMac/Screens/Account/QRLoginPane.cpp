@@ -55,9 +55,13 @@ QRLoginPane::QRLoginPane(QRLoginModel &login, QWidget *parent) : QWidget(parent)
     column->setSpacing(8);
     column->addWidget(instructions, 0, Qt::AlignHCenter);
     column->addSpacing(6);
-    for (QWidget *widget : std::initializer_list<QWidget *> { m_progress, m_headline, m_quietZone,
-             m_countdown, m_confirmation, m_message, m_refresh })
+    for (QWidget *widget : std::initializer_list<QWidget *> {
+             m_progress, m_headline, m_quietZone, m_countdown, m_confirmation })
         column->addWidget(widget, 0, Qt::AlignHCenter);
+    // The full width, centred by its own alignment: a wrapping label placed by the layout's
+    // alignment keeps its one-line height and cuts the lines it wraps into.
+    column->addWidget(m_message);
+    column->addWidget(m_refresh, 0, Qt::AlignHCenter);
     column->addStretch(1);
 
     connect(m_refresh, &QPushButton::clicked, this, [this] {
