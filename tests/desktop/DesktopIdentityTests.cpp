@@ -2,7 +2,6 @@
 #include "TranslateMac/Shell/WorkspaceWindow.h"
 
 #include "support/ApplicationHarness.h"
-#include "support/LocalServiceProcess.h"
 #include "support/TestSupport.h"
 #include "support/VirtualDesktop.h"
 
@@ -52,11 +51,8 @@ TEST(DesktopIdentity, WindowClassDesktopFileIconAndMetainfoShareOneName)
     EXPECT_TRUE(metainfo.contains(
         QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(id)));
 
-    TestSupport::IsolatedHome home;
-    ASSERT_TRUE(home.isValid());
-    LocalServiceProcess service;
-    ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
-    service.exportEndpoint();
+    TestSupport::ApplicationSurroundings surroundings;
+    ASSERT_TRUE(surroundings.isReady()) << surroundings.failure().toStdString();
     QuorvelTranslateMacApp app;
     ASSERT_TRUE(TestSupport::spinUntil(
         [&] { return app.window().windowHandle() && app.window().windowHandle()->isExposed(); }));

@@ -69,11 +69,9 @@ QStringList visibleTexts(const QMenu &menu)
 TEST(DesktopShell, TrayMenuDrivesTheFloatingSubtitlesAboveOtherWindows)
 {
     QUORVEL_REQUIRE_DESKTOP();
-    TestSupport::IsolatedHome home;
-    ASSERT_TRUE(home.isValid());
-    LocalServiceProcess service;
-    ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
-    service.exportEndpoint();
+    TestSupport::ApplicationSurroundings surroundings;
+    ASSERT_TRUE(surroundings.isReady()) << surroundings.failure().toStdString();
+    LocalServiceProcess &service = surroundings.service();
 
     QuorvelTranslateMacApp app;
     QSignalSpy terminated(&app, &QuorvelTranslateMacApp::terminate);

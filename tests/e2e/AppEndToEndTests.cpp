@@ -109,11 +109,9 @@ void signInOnScreen(QWidget &window, LocalServiceProcess &service, AppModel &mod
 TEST(AppEndToEnd, PlayedToneShowsInBothWindowsAndQuittingSettlesFirst)
 {
     QUORVEL_REQUIRE_SOUND_SERVER();
-    TestSupport::IsolatedHome home;
-    ASSERT_TRUE(home.isValid());
-    LocalServiceProcess service;
-    ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
-    service.exportEndpoint();
+    TestSupport::ApplicationSurroundings surroundings;
+    ASSERT_TRUE(surroundings.isReady()) << surroundings.failure().toStdString();
+    LocalServiceProcess &service = surroundings.service();
 
     QuorvelTranslateMacApp app;
     QSignalSpy terminated(&app, &QuorvelTranslateMacApp::terminate);

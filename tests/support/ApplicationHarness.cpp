@@ -23,6 +23,12 @@ IsolatedHome::IsolatedHome()
         QSettings::NativeFormat, QSettings::UserScope, home.filePath(QStringLiteral("config")));
 }
 
+ApplicationSurroundings::ApplicationSurroundings()
+{
+    if (m_service.isRunning())
+        m_service.exportEndpoint();
+}
+
 bool signIn(TranslateMac::AppModel &model, LocalServiceProcess &service, const QString &phone)
 {
     runTask(model.sendCode(QStringLiteral("+86"), phone));

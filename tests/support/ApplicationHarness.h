@@ -1,9 +1,10 @@
 #pragma once
 
+#include "support/LocalServiceProcess.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
-class LocalServiceProcess;
 class QAction;
 class QMenu;
 
@@ -24,6 +25,20 @@ public:
 
 private:
     QTemporaryDir m_folder;
+};
+
+// What a whole application runs in during a test: a home of its own and the local service, whose
+// address the application's service client takes from the environment.
+class ApplicationSurroundings {
+public:
+    ApplicationSurroundings();
+    bool isReady() const { return m_home.isValid() && m_service.isRunning(); }
+    QString failure() const { return m_service.failure(); }
+    LocalServiceProcess &service() { return m_service; }
+
+private:
+    IsolatedHome m_home;
+    LocalServiceProcess m_service;
 };
 
 // Signs the model in with the SMS code the service sent to `phone`; false when it did not work.
