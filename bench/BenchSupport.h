@@ -30,6 +30,16 @@ namespace Bench {
     std::exit(2);
 }
 
+// The whole main of a benchmark program that needs nothing but a Qt application object.
+inline int runBenchmarks(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
 // Runs the event loop until `done` holds; false if `limit` passed first.
 inline bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {

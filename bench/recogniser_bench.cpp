@@ -316,9 +316,5 @@ BENCHMARK_CAPTURE(BM_ApertiumSentence, eng_cat, "eng-cat")
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return Bench::runBenchmarks(argc, argv);
 }

@@ -1,6 +1,8 @@
 // The process-tap capture against the private PipeWire stack (scripts/start-audio pipewire):
 // CPU time this process spends per second of captured 48 kHz stereo audio, and the time from a
 // click written into a player to the packet that carries it. Skips without the stack.
+#include "BenchSupport.h"
+
 #include "TranslateMac/Capture/PipeWire/TapAudioCapture.h"
 
 #include "TranslateCore/Async/Clock.h"
@@ -215,9 +217,5 @@ BENCHMARK(BM_TapClickToPacket)->Iterations(1)->Unit(benchmark::kMillisecond)->Us
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return Bench::runBenchmarks(argc, argv);
 }

@@ -1,12 +1,9 @@
 #include "TranslateMac/AppModel/AppModel.h"
-#include "TranslateMac/Capture/AudioCaptureFactory.h"
 
 #include "support/ApplicationHarness.h"
 #include "support/AudioTestSupport.h"
 #include "support/LocalServiceProcess.h"
 #include "support/TestSupport.h"
-
-#include "TranslateCore/API/TranslationAPI.h"
 
 #include <QJsonArray>
 
@@ -27,11 +24,8 @@ TEST(ModelEndToEnd, PlayedToneArrivesAsItsCaptionAndStopSettlesTheCharge)
     ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
     service.exportEndpoint();
 
-    TranscriptExport seams;
-    seams.copy = [](const QString &) {};
-    seams.chooseSaveLocation = [](const QString &, TranscriptExport::Completion) {};
-    AppModel model(std::make_unique<TranslationAPI>(), AudioCaptureFactory::make(), nullptr,
-        SystemClock::shared(), seams);
+    const auto application = TestSupport::applicationModel();
+    AppModel &model = *application;
 
     ASSERT_TRUE(TestSupport::signIn(model, service, QStringLiteral("13600000001")));
     TestSupport::runTask(model.refreshSources());

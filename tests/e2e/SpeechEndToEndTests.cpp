@@ -1,13 +1,10 @@
 #include "TranslateMac/AppModel/AppModel.h"
-#include "TranslateMac/Capture/AudioCaptureFactory.h"
 
 #include "support/ApplicationHarness.h"
 #include "support/AudioTestSupport.h"
 #include "support/LocalServiceProcess.h"
 #include "support/SpeechTestSupport.h"
 #include "support/TestSupport.h"
-
-#include "TranslateCore/API/TranslationAPI.h"
 
 #include <QJsonArray>
 #include <QProcess>
@@ -47,11 +44,8 @@ TEST(SpeechEndToEnd, PlayedEnglishSentenceArrivesWithItsSpanishTranslation)
     ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
     service.exportEndpoint();
 
-    TranscriptExport seams;
-    seams.copy = [](const QString &) {};
-    seams.chooseSaveLocation = [](const QString &, TranscriptExport::Completion) {};
-    AppModel model(std::make_unique<TranslationAPI>(), AudioCaptureFactory::make(), nullptr,
-        SystemClock::shared(), seams);
+    const auto application = TestSupport::applicationModel();
+    AppModel &model = *application;
     ASSERT_TRUE(TestSupport::signIn(model, service, QStringLiteral("13600000002")));
     TestSupport::runTask(model.refreshSources());
     model.setSelectedRoute(QStringLiteral("EN_ES"));

@@ -35,15 +35,8 @@ std::string header(const QJsonObject &request, const char *name)
     return request["headers"][QLatin1String(name)].toString().toStdString();
 }
 
-class TranslationAPITest : public ::testing::Test {
+class TranslationAPITest : public LocalServiceTest {
 protected:
-    void SetUp() override
-    {
-        if (!localService().isRunning())
-            GTEST_SKIP() << "local service unavailable: " << localService().failure().toStdString();
-        localService().reset();
-    }
-    LocalServiceProcess &service = localService();
     TranslationAPI api { Credentials { "access", "refresh" } };
 };
 

@@ -20,16 +20,7 @@ namespace {
 const std::string networkFailure
     = "NetworkError(" + std::to_string(QNetworkReply::RemoteHostClosedError) + ")";
 
-class TransportFailureTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!localService().isRunning())
-            GTEST_SKIP() << "local service unavailable: " << localService().failure().toStdString();
-        localService().reset();
-    }
-    LocalServiceProcess &service = localService();
-};
+using TransportFailureTest = LocalServiceTest;
 
 // A connection that drops after the request arrived fails the call. A POST is never sent a second
 // time behind the caller's back; a GET, which changes nothing, is repeated once by Qt.

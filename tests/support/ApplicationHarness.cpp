@@ -4,6 +4,9 @@
 #include "support/TestSupport.h"
 
 #include "TranslateMac/AppModel/AppModel.h"
+#include "TranslateMac/Capture/AudioCaptureFactory.h"
+
+#include "TranslateCore/API/TranslationAPI.h"
 
 #include <QAction>
 #include <QDir>
@@ -27,6 +30,17 @@ ApplicationSurroundings::ApplicationSurroundings()
 {
     if (m_service.isRunning())
         m_service.exportEndpoint();
+}
+
+std::unique_ptr<TranslateMac::AppModel> applicationModel()
+{
+    TranslateMac::TranscriptExport seams;
+    seams.copy = [](const QString &) {};
+    seams.chooseSaveLocation = [](const QString &, TranslateMac::TranscriptExport::Completion) {};
+    return std::make_unique<TranslateMac::AppModel>(
+        std::make_unique<TranslateCore::TranslationAPI>(),
+        TranslateMac::AudioCaptureFactory::make(), nullptr, TranslateCore::SystemClock::shared(),
+        seams);
 }
 
 bool signIn(TranslateMac::AppModel &model, LocalServiceProcess &service, const QString &phone)

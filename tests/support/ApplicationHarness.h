@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <memory>
+
 class QAction;
 class QMenu;
 
@@ -40,6 +42,10 @@ private:
     IsolatedHome m_home;
     LocalServiceProcess m_service;
 };
+
+// The model as the application builds it (real service client, real capture, system clock),
+// with the clipboard and the save dialog left out.
+std::unique_ptr<TranslateMac::AppModel> applicationModel();
 
 // Signs the model in with the SMS code the service sent to `phone`; false when it did not work.
 bool signIn(TranslateMac::AppModel &model, LocalServiceProcess &service, const QString &phone);
