@@ -66,23 +66,6 @@ TEST(LanguagePickerModelTest, GroupsChineseThenDialectsThenForeignInCatalogOrder
     EXPECT_EQ(LanguagePickerModel::sections(options({ "en", "fr" })).size(), 1);
 }
 
-TEST(LanguagePickerModelTest, HeightCountsHeadersRowsAndTheSearchArea)
-{
-    const auto few = options({ "en", "fr", "de" });
-    EXPECT_FALSE(LanguagePickerModel::showsSearch(few));
-    // One section: no headers; 3 rows; the small header area.
-    EXPECT_EQ(
-        LanguagePickerModel::height(few, LanguagePickerModel::sections(few)), 3 * 31 + 44 + 14);
-
-    const auto many = options({ "en", "fr", "de", "ja", "ko", "es", "it", "zh", "yue" });
-    EXPECT_TRUE(LanguagePickerModel::showsSearch(many));
-    EXPECT_FALSE(LanguagePickerModel::showsSearch(many.mid(0, 8)));
-    EXPECT_EQ(LanguagePickerModel::height(many, LanguagePickerModel::sections(many)),
-        3 * 26 + 9 * 31 + 88 + 14);
-    // No match still keeps room for one row.
-    EXPECT_EQ(LanguagePickerModel::height(many, {}), 31 + 88 + 14);
-}
-
 TEST(RecentRoutesTest, RememberingMovesToTheFrontWithoutDuplicates)
 {
     EXPECT_EQ(RecentRoutes::remember("", "EN_ZH"), "EN_ZH");

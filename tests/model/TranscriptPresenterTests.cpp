@@ -180,18 +180,6 @@ TEST(TranscriptPresenterTest, ActionButtonFollowsTheState)
     EXPECT_EQ(action(start).shortcut, "Ctrl+.");
 }
 
-TEST(StatusPillTest, TintsFollowTheState)
-{
-    using Tone = Theme::Tone;
-    const std::pair<State, Tone> cases[] = { { State::idle, Tone::neutral },
-        { State::preparing, Tone::accent }, { State::connecting, Tone::accent },
-        { State::listening, Tone::accent }, { State::stopping, Tone::accent },
-        { State::reconnecting, Tone::warning }, { State::pending, Tone::warning },
-        { State::completed, Tone::success }, { State::failed, Tone::danger } };
-    for (const auto &[state, tone] : cases)
-        EXPECT_EQ(statusTone(state), tone) << rawValue(state).toStdString();
-}
-
 TEST(FollowStateTest, OnlyAScrollBackBeyondHalfAPointStopsFollowing)
 {
     EXPECT_FALSE(FollowState::stopsFollowingOnScroll(0.5));

@@ -112,26 +112,6 @@ TEST_F(ApplicationLaunch, VersionPrintsOneLineWithoutAnyDisplay)
     EXPECT_TRUE(QDir(home.filePath(QStringLiteral("data"))).isEmpty());
 }
 
-TEST_F(ApplicationLaunch, HelpPrintsUsageWithoutAnyDisplay)
-{
-    const Ended ended = run({ QStringLiteral("--help") }, environment());
-    EXPECT_EQ(ended.exitCode, 0);
-    EXPECT_TRUE(ended.output.startsWith("Usage: quorvel-translate [options]\n"))
-        << ended.output.data();
-    EXPECT_EQ(ended.error, QByteArray());
-}
-
-TEST_F(ApplicationLaunch, UnknownOptionExitsTwoWhileQtsOwnOptionsPass)
-{
-    const Ended ended = run({ QStringLiteral("-platform"), QStringLiteral("offscreen"),
-                                QStringLiteral("--frobnicate") },
-        environment());
-    EXPECT_EQ(ended.exitCode, 2);
-    EXPECT_EQ(ended.output, QByteArray());
-    EXPECT_TRUE(ended.error.startsWith("quorvel-translate: unknown option '--frobnicate'\n"))
-        << ended.error.data();
-}
-
 TEST_F(ApplicationLaunch, SecondLaunchHandsOverAndEndsWhileTheFirstKeepsRunning)
 {
     QProcess first;

@@ -16,7 +16,6 @@
 
 #include <future>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -221,17 +220,6 @@ INSTANTIATE_TEST_SUITE_P(SingleInstance, LeftoversOfADeadPrimary,
                                                    : "LockAndSocket");
     });
 
-TEST_F(SingleInstanceTest, AnOldLockOfALiveInstanceStaysHeld)
-{
-    const auto primary = instance();
-    ASSERT_EQ(primary->claim(), InstanceRole::primary);
-    // As if the primary had been running for an hour.
-    const timeval hourAgo[2] = { { ::time(nullptr) - 3600, 0 }, { ::time(nullptr) - 3600, 0 } };
-    ASSERT_EQ(
-        ::utimes(QFile::encodeName(dataFolder() + QStringLiteral("/instance.lock")), hourAgo), 0);
-    EXPECT_EQ(instance()->claim(), InstanceRole::secondary);
-}
-
 // A primary that cannot answer: alive and holding the lock, but not listening, or listening and
 // never answering.
 struct SilentPrimaryCase {
@@ -351,12 +339,6 @@ TEST_F(SingleInstanceTest, DroppedClientsFreeTheirPlace)
     QSignalSpy activations(primary.get(), &SingleInstance::activationRequested);
     EXPECT_TRUE(launchAgain());
     EXPECT_EQ(activations.count(), 1);
-}
-
-TEST(SingleInstanceWithoutFolder, RunsUnguardedWhenNoDataFolderIsKnown)
-{
-    SingleInstance nowhere(QString(), QStringLiteral("/nonexistent"));
-    EXPECT_EQ(nowhere.claim(), InstanceRole::unguarded);
 }
 
 } // namespace
