@@ -75,11 +75,6 @@ const QUrl &ProductionEndpoint::base()
     return url;
 }
 
-QUrl ProductionEndpoint::socketURL(const QString &wsURL, const QString &ticket, qint64 sessionID)
-{
-    return socketURL(base(), wsURL, ticket, sessionID);
-}
-
 QUrl ProductionEndpoint::socketURL(
     const QUrl &base, const QString &wsURL, const QString &ticket, qint64 sessionID)
 {

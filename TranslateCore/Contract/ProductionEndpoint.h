@@ -26,9 +26,8 @@ struct ProductionEndpoint {
 
     // The live socket address for `sessionID`: `wsURL` must be a wss address on the service's host
     // and port with the session's socket path; every "ticket" query item is replaced by one holding
-    // `ticket`. Throws TranslationFailure::unsafeAddress otherwise.
-    static QUrl socketURL(const QString &wsURL, const QString &ticket, qint64 sessionID);
-    // The same check against an explicit REST root.
+    // `ticket`. Throws TranslationFailure::unsafeAddress otherwise. `base` is the REST root of
+    // the service the session was created on.
     static QUrl socketURL(
         const QUrl &base, const QString &wsURL, const QString &ticket, qint64 sessionID);
 };

@@ -36,7 +36,10 @@ std::optional<AppModel::LoginMethod> AppModel::loginMethodFromRawValue(const QSt
     return std::nullopt;
 }
 
-AppModel::AppModel(QObject *parent) : QObject(parent), m_clock(SystemClock::shared())
+AppModel::AppModel(QObject *parent) : AppModel(ProductionEndpoint::base(), parent) { }
+
+AppModel::AppModel(const QUrl &serviceBase, QObject *parent)
+    : QObject(parent), m_clock(SystemClock::shared())
 {
     SessionCredentialStore &store = SessionSQLite::store();
     std::optional<Credentials> credentials;
@@ -48,7 +51,7 @@ AppModel::AppModel(QObject *parent) : QObject(parent), m_clock(SystemClock::shar
         credentials.reset();
         restoreFailed = true;
     }
-    m_api = std::make_unique<TranslationAPI>(credentials);
+    m_api = std::make_unique<TranslationAPI>(credentials, serviceBase);
     m_api->setSaveCredentials(
         [](const std::optional<Credentials> &changed) { SessionSQLite::store().save(changed); });
     m_capture = AudioCaptureFactory::make(m_clock);
@@ -78,7 +81,13 @@ void AppModel::initialise(bool restoreFailed)
     m_nickname = QStringLiteral("尚未登录");
     m_lastPong = m_clock.now();
     m_qrLogin = std::make_unique<QRLoginModel>(QRLoginModel::Service::from(*m_api), m_clock);
-    m_appUpdates = std::make_unique<AppUpdateModel>(AppUpdateModel::Dependencies {}, m_clock);
+    // The update check asks the same service, without the account's credentials.
+    AppUpdateModel::Dependencies updates;
+    updates.fetch = [client = std::make_shared<TranslationAPI>(std::nullopt, m_api->baseURL())](
+                        AppInstallation installation, CancellationToken token) {
+        return client->checkAppUpdate(std::move(installation), std::move(token));
+    };
+    m_appUpdates = std::make_unique<AppUpdateModel>(std::move(updates), m_clock);
     // A demanded update blocks starting.
     QObject::connect(m_appUpdates.get(), &AppUpdateModel::resultChanged, this, &AppModel::changed);
     m_loggedIn = m_api->credentials().has_value();

@@ -107,6 +107,9 @@ public:
     // restoration is disabled), talks to the service's own endpoint, captures with the backend
     // this machine offers, and copies and saves through the desktop's clipboard and save dialog.
     explicit AppModel(QObject *parent = nullptr);
+    // The same, talking to the service below `serviceBase` (a REST root such as
+    // ProductionEndpoint::base()).
+    explicit AppModel(const QUrl &serviceBase, QObject *parent = nullptr);
     // A model on the given parts; the transcript seams default to the desktop's own.
     AppModel(std::unique_ptr<TranslateCore::TranslationAPI> api,
         std::unique_ptr<AudioCapturing> capture, SocketFactory socketFactory,

@@ -88,7 +88,8 @@ QCoro::Task<> AppModel::start()
     setState(ListeningState::connecting);
 
     try {
-        const QUrl url = ProductionEndpoint::socketURL(created.wsURL, created.ticket, created.id);
+        const QUrl url = ProductionEndpoint::socketURL(
+            m_api->baseURL(), created.wsURL, created.ticket, created.id);
         co_await connect(url);
     } catch (...) {
         failure = std::current_exception();

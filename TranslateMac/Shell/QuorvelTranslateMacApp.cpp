@@ -33,8 +33,13 @@ void QuorvelTranslateMacApp::prepareProcess()
 }
 
 QuorvelTranslateMacApp::QuorvelTranslateMacApp(TranslateCore::Clock &clock, QObject *parent)
-    : QObject(parent), m_model(std::make_unique<AppModel>()),
-      m_delegate(std::make_unique<AppDelegate>(clock))
+    : QuorvelTranslateMacApp(std::make_unique<AppModel>(), clock, parent)
+{
+}
+
+QuorvelTranslateMacApp::QuorvelTranslateMacApp(
+    std::unique_ptr<AppModel> builtModel, TranslateCore::Clock &clock, QObject *parent)
+    : QObject(parent), m_model(std::move(builtModel)), m_delegate(std::make_unique<AppDelegate>(clock))
 {
     // The installed icon when there is one; the drawn captions symbol otherwise.
     QGuiApplication::setWindowIcon(

@@ -33,6 +33,10 @@ public:
     explicit QuorvelTranslateMacApp(
         TranslateCore::Clock &clock = TranslateCore::SystemClock::shared(),
         QObject *parent = nullptr);
+    // The same around a model built elsewhere (one talking to another service).
+    explicit QuorvelTranslateMacApp(std::unique_ptr<AppModel> model,
+        TranslateCore::Clock &clock = TranslateCore::SystemClock::shared(),
+        QObject *parent = nullptr);
     ~QuorvelTranslateMacApp() override;
 
     AppModel &model() const { return *m_model; }

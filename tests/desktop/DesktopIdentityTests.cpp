@@ -1,3 +1,4 @@
+#include "TranslateMac/AppModel/AppModel.h"
 #include "TranslateMac/Shell/QuorvelTranslateMacApp.h"
 #include "TranslateMac/Shell/WorkspaceWindow.h"
 
@@ -53,7 +54,7 @@ TEST(DesktopIdentity, WindowClassDesktopFileIconAndMetainfoShareOneName)
 
     TestSupport::ApplicationSurroundings surroundings;
     ASSERT_TRUE(surroundings.isReady()) << surroundings.failure().toStdString();
-    QuorvelTranslateMacApp app;
+    QuorvelTranslateMacApp app(surroundings.model());
     ASSERT_TRUE(TestSupport::spinUntil(
         [&] { return app.window().windowHandle() && app.window().windowHandle()->isExposed(); }));
     const QString windowClass = TestSupport::commandOutput(QStringLiteral("xprop"),

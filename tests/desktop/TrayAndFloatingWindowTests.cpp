@@ -73,7 +73,7 @@ TEST(DesktopShell, TrayMenuDrivesTheFloatingSubtitlesAboveOtherWindows)
     ASSERT_TRUE(surroundings.isReady()) << surroundings.failure().toStdString();
     LocalServiceProcess &service = surroundings.service();
 
-    QuorvelTranslateMacApp app;
+    QuorvelTranslateMacApp app(surroundings.model());
     QSignalSpy terminated(&app, &QuorvelTranslateMacApp::terminate);
     MenuBarControls &tray = app.menuBarControls();
     ASSERT_TRUE(TestSupport::spinUntil(

@@ -113,7 +113,7 @@ TEST(AppEndToEnd, PlayedToneShowsInBothWindowsAndQuittingSettlesFirst)
     ASSERT_TRUE(surroundings.isReady()) << surroundings.failure().toStdString();
     LocalServiceProcess &service = surroundings.service();
 
-    QuorvelTranslateMacApp app;
+    QuorvelTranslateMacApp app(surroundings.model());
     QSignalSpy terminated(&app, &QuorvelTranslateMacApp::terminate);
     AppModel &model = app.model();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return app.delegate().model() == &model; }))

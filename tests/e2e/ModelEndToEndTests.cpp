@@ -24,7 +24,7 @@ TEST(ModelEndToEnd, PlayedToneArrivesAsItsCaptionAndStopSettlesTheCharge)
     ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
     service.exportEndpoint();
 
-    const auto application = TestSupport::applicationModel();
+    const auto application = TestSupport::applicationModel(service);
     AppModel &model = *application;
 
     ASSERT_TRUE(TestSupport::signIn(model, service, QStringLiteral("13600000001")));

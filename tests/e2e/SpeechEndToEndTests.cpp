@@ -44,7 +44,7 @@ TEST(SpeechEndToEnd, PlayedEnglishSentenceArrivesWithItsSpanishTranslation)
     ASSERT_TRUE(service.isRunning()) << service.failure().toStdString();
     service.exportEndpoint();
 
-    const auto application = TestSupport::applicationModel();
+    const auto application = TestSupport::applicationModel(service);
     AppModel &model = *application;
     ASSERT_TRUE(TestSupport::signIn(model, service, QStringLiteral("13600000002")));
     TestSupport::runTask(model.refreshSources());

@@ -32,13 +32,18 @@ ApplicationSurroundings::ApplicationSurroundings()
         m_service.exportEndpoint();
 }
 
-std::unique_ptr<TranslateMac::AppModel> applicationModel()
+std::unique_ptr<TranslateMac::AppModel> ApplicationSurroundings::model() const
+{
+    return std::make_unique<TranslateMac::AppModel>(m_service.base());
+}
+
+std::unique_ptr<TranslateMac::AppModel> applicationModel(const LocalServiceProcess &service)
 {
     TranslateMac::TranscriptExport seams;
     seams.copy = [](const QString &) {};
     seams.chooseSaveLocation = [](const QString &, TranslateMac::TranscriptExport::Completion) {};
     return std::make_unique<TranslateMac::AppModel>(
-        std::make_unique<TranslateCore::TranslationAPI>(),
+        std::make_unique<TranslateCore::TranslationAPI>(std::nullopt, service.base()),
         TranslateMac::AudioCaptureFactory::make(), nullptr, TranslateCore::SystemClock::shared(),
         seams);
 }

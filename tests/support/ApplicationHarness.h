@@ -37,15 +37,18 @@ public:
     bool isReady() const { return m_home.isValid() && m_service.isRunning(); }
     QString failure() const { return m_service.failure(); }
     LocalServiceProcess &service() { return m_service; }
+    // The application's own model (restoring the sign-in from this home), talking to this
+    // surroundings' service.
+    std::unique_ptr<TranslateMac::AppModel> model() const;
 
 private:
     IsolatedHome m_home;
     LocalServiceProcess m_service;
 };
 
-// The model as the application builds it (real service client, real capture, system clock),
-// with the clipboard and the save dialog left out.
-std::unique_ptr<TranslateMac::AppModel> applicationModel();
+// The model as the application builds it (real service client of `service`, real capture,
+// system clock), with the clipboard and the save dialog left out.
+std::unique_ptr<TranslateMac::AppModel> applicationModel(const LocalServiceProcess &service);
 
 // Signs the model in with the SMS code the service sent to `phone`; false when it did not work.
 bool signIn(TranslateMac::AppModel &model, LocalServiceProcess &service, const QString &phone);

@@ -1,5 +1,7 @@
 #include "support/LocalServiceProcess.h"
 
+#include "TranslateCore/Contract/ProductionEndpoint.h"
+
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -181,6 +183,11 @@ QList<QJsonObject> LocalServiceProcess::requestsTo(const QString &path)
 void LocalServiceProcess::setFailureHandler(std::function<void(const QString &)> handler)
 {
     m_failureHandler = std::move(handler);
+}
+
+QUrl LocalServiceProcess::base() const
+{
+    return TranslateCore::ProductionEndpoint::baseForOrigin(m_origin).value_or(QUrl());
 }
 
 void LocalServiceProcess::exportEndpoint() const

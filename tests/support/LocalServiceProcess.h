@@ -8,6 +8,7 @@
 #include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -28,6 +29,7 @@ public:
     QString failure() const { return m_failure; }
 
     QString origin() const { return m_origin; } // "https://127.0.0.1:PORT"
+    QUrl base() const; // the REST root a client is built with: "https://127.0.0.1:PORT/api/"
     quint16 port() const { return m_port; }
     // What the service printed at start; control() sends it in the "X-Control-Secret" header.
     QByteArray controlSecret() const { return m_controlSecret; }
