@@ -166,7 +166,10 @@ bool TonePlayer::start(std::chrono::milliseconds timeout)
     m_player->setStandardOutputFile(QProcess::nullDevice());
     QStringList playerArguments { QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
         QStringLiteral("--rate=") + rate, QStringLiteral("--channels=") + channels,
-        QStringLiteral("--latency-msec=20"),
+        // A media player's buffer: with a few milliseconds, a player starved of the processor for
+        // a moment on a busy machine runs dry, and the output plays silence that no capture may
+        // hide.
+        QStringLiteral("--latency-msec=200"), QStringLiteral("--verbose"),
         QStringLiteral("--property=application.name=") + m_options.applicationName,
         QStringLiteral("--property=quorvel.test.player=") + m_token };
     if (!m_options.applicationID.isEmpty())
@@ -214,6 +217,13 @@ bool TonePlayer::stop(std::chrono::milliseconds timeout)
             });
         },
         timeout);
+}
+
+int TonePlayer::underruns()
+{
+    if (m_player && m_options.kind == Kind::pulse)
+        m_underruns += int(m_player->readAllStandardError().count("Stream underrun"));
+    return m_underruns;
 }
 
 bool TonePlayer::isRunning() const

@@ -83,6 +83,9 @@ public:
 
     bool isRunning() const;
     qint32 pid() const;
+    // How often the player's stream ran dry so far (the server played silence for it): known for
+    // PulseAudio players only, 0 for the others.
+    int underruns();
     // The player's sink-input index, or nullopt when the server lists none for it.
     std::optional<quint32> sinkInputIndex() const;
     // The source a user would pick for this player.
@@ -98,6 +101,7 @@ private:
     QString m_token; // tells this player's stream from the others
     std::unique_ptr<QProcess> m_generator;
     std::unique_ptr<QProcess> m_player;
+    int m_underruns = 0;
 };
 
 // A player announcing `identity` as its application id (and "Tone <identity>" as its name).
