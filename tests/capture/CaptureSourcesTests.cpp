@@ -3,7 +3,6 @@
 
 #include "TranslateMac/Capture/ApplicationMatch.h"
 #include "TranslateMac/Capture/AudioCaptureFactory.h"
-#include "TranslateMac/Capture/CaptureAccess.h"
 #include "TranslateMac/Capture/PulseAudio/SystemAudioCapture.h"
 #include "TranslateMac/Capture/TapAudioFailure.h"
 
@@ -87,14 +86,6 @@ TEST(AudioCaptureFactoryTest, SourcesCarryPidAndIdentityAndSortStably)
             { 21, "same", "mpv" }, { 22, "Same", std::nullopt } }));
 }
 
-TEST(AudioSourceTest, NoIdentityDiffersFromAnEmptyOne)
-{
-    const AudioSource without { 5, QStringLiteral("A"), std::nullopt };
-    const AudioSource withEmpty { 5, QStringLiteral("A"), QString() };
-    EXPECT_NE(without, withEmpty);
-    EXPECT_NE(qHash(without), qHash(withEmpty));
-}
-
 TEST(ApplicationMatchTest, TheProcessAndHelpersOfItsIdentityBelongToAnApplication)
 {
     const AudioSource player { 40, QStringLiteral("Player"), QStringLiteral("org.player") };
@@ -116,8 +107,6 @@ TEST(ApplicationMatchTest, TheProcessAndHelpersOfItsIdentityBelongToAnApplicatio
     EXPECT_FALSE(client(40, "x").belongsTo(AudioSource::wholeSystem()));
     const AudioSource withoutIdentity { 40, QStringLiteral("Player"), std::nullopt };
     EXPECT_FALSE(client(41, "x", "org.player").belongsTo(withoutIdentity));
-    EXPECT_TRUE(ApplicationMatch::isSoundServerService("wireplumber"));
-    EXPECT_FALSE(ApplicationMatch::isSoundServerService("mpv"));
 }
 
 TEST(CapturedPacketTest, LevelIsFourTimesTheRMSClamped)
@@ -131,19 +120,6 @@ TEST(CapturedPacketTest, LevelIsFourTimesTheRMSClamped)
     EXPECT_FLOAT_EQ(level(16384), 1.0f);
     EXPECT_FLOAT_EQ(level(4096), 0.5f);
     EXPECT_FLOAT_EQ(CapturedPacket {}.level(), 0.0f);
-}
-
-TEST(CaptureAccessTest, AnUnreachableServerMeansNoPermission)
-{
-    const auto mapped = [](auto error) {
-        return TestSupport::failureIn(CaptureAccess::failure(std::make_exception_ptr(error)));
-    };
-    EXPECT_EQ(mapped(SoundServerAccessError(6, QStringLiteral("refused"))),
-        TranslationFailure::permission());
-    EXPECT_EQ(mapped(TranslationFailure::noDisplay()), TranslationFailure::noDisplay());
-    EXPECT_THROW(std::rethrow_exception(
-                     CaptureAccess::failure(std::make_exception_ptr(TapAudioFailure(-8)))),
-        TapAudioFailure);
 }
 
 TEST(SystemAudioCaptureAccessTest, NoServerFailsPromptlyWithPermission)

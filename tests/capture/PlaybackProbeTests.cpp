@@ -101,38 +101,27 @@ TEST(PlaybackProbe, FlowingSilenceEndsWithNoPlayingAudioAtTheLimit)
     probe.expectFailure(TranslationFailure::noPlayingAudio());
 }
 
-TEST(PlaybackProbe, StreamEndingBeforeSoundIsACancellationAtOnce)
+TEST(PlaybackProbe, AnEndBeforeSoundEndsTheProbeAtOnceAndStopsTheTimer)
 {
-    ManualClock clock;
-    auto [sink, packets] = makeChannel<CapturedPacket>(30);
-    Probe probe(packets, clock);
-    sink.push(silentPacket());
-    sink.push(silentPacket());
-    sink.close();
-    ASSERT_TRUE(spinUntil([&] { return probe.done; }));
-    probe.expectCancellation();
-    EXPECT_EQ(clock.sleeperCount(), 0u);
-}
-
-TEST(PlaybackProbe, StreamFailureBeforeSoundIsThatFailure)
-{
-    ManualClock clock;
-    auto [sink, packets] = makeChannel<CapturedPacket>(30);
-    Probe probe(packets, clock);
-    sink.push(silentPacket());
-    sink.closeWithError(std::make_exception_ptr(TranslationFailure::audioFormat()));
-    ASSERT_TRUE(spinUntil([&] { return probe.done; }));
-    probe.expectFailure(TranslationFailure::audioFormat());
-}
-
-TEST(PlaybackProbe, CancellingTheCallerEndsWithCancellation)
-{
-    ManualClock clock;
-    auto [sink, packets] = makeChannel<CapturedPacket>(30);
-    CancellationSource caller;
-    Probe probe(packets, clock, caller.token());
-    TestSupport::drainEvents();
-    caller.cancel();
-    ASSERT_TRUE(spinUntil([&] { return probe.done; }));
-    probe.expectCancellation();
+    enum class End { streamEnds, streamFails, callerCancels };
+    for (const End end : { End::streamEnds, End::streamFails, End::callerCancels }) {
+        SCOPED_TRACE(int(end));
+        ManualClock clock;
+        auto [sink, packets] = makeChannel<CapturedPacket>(30);
+        CancellationSource caller;
+        Probe probe(packets, clock, caller.token());
+        sink.push(silentPacket());
+        TestSupport::drainEvents();
+        if (end == End::streamFails)
+            sink.closeWithError(std::make_exception_ptr(TranslationFailure::audioFormat()));
+        else
+            end == End::streamEnds ? sink.close() : caller.cancel();
+        ASSERT_TRUE(spinUntil([&] { return probe.done; }));
+        // The stream's failure is passed on; a stream or a caller that ends is a cancellation.
+        if (end == End::streamFails)
+            probe.expectFailure(TranslationFailure::audioFormat());
+        else
+            probe.expectCancellation();
+        EXPECT_EQ(clock.sleeperCount(), 0u);
+    }
 }

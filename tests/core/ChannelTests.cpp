@@ -33,26 +33,40 @@ QCoro::Task<> consume(ChannelReceiver<int> &rx, Consumed *out, CancellationToken
 
 } // namespace
 
+// A paced start (1 ms between items) has the consumer suspend and wake for each item, and an idle
+// consumer keeps up with it; the unpaced rest, with no sleeps on either side, shakes out lost
+// wake-ups. Every item arrives once, in order.
 TEST(Channel, DeliversEveryItemInOrderFromAnotherThread)
 {
+    constexpr int paced = 200, count = 20000;
     auto [tx, rx] = makeChannel<int>(30);
     Consumed got;
     auto task = consume(rx, &got);
-    std::atomic<int> full = 0;
-    std::thread producer([&tx = tx, &full] {
-        for (int i = 0; i < 200; ++i) {
-            if (tx.push(i) == PushResult::full)
-                ++full;
-            std::this_thread::sleep_for(1ms);
+    std::atomic<int> pacedFull = 0;
+    std::thread producer([&tx = tx, &pacedFull] {
+        for (int i = 0; i < count;) {
+            if (i < paced)
+                std::this_thread::sleep_for(1ms);
+            switch (tx.push(i)) {
+            case PushResult::ok:
+                ++i;
+                break;
+            case PushResult::full:
+                pacedFull += i < paced ? 1 : 0;
+                std::this_thread::yield();
+                break;
+            case PushResult::closed:
+                return;
+            }
         }
         tx.close();
     });
-    const bool ended = spinUntil([&] { return got.ended; }, 10s);
+    const bool ended = spinUntil([&] { return got.ended; }, 60s);
     producer.join();
     ASSERT_TRUE(ended);
-    EXPECT_EQ(full.load(), 0) << "an idle consumer keeps up with a 1 ms producer";
-    ASSERT_EQ(got.items.size(), 200u);
-    for (int i = 0; i < 200; ++i)
+    EXPECT_EQ(pacedFull.load(), 0) << "an idle consumer keeps up with a 1 ms producer";
+    ASSERT_EQ(got.items.size(), static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
         ASSERT_EQ(got.items[i], i);
     EXPECT_FALSE(got.error);
 }
@@ -127,34 +141,4 @@ TEST(Channel, CancellingAWaitingConsumerKeepsLaterItemsForTheNextRead)
     Consumed second;
     runTask(consume(rx, &second));
     EXPECT_EQ(second.items, std::vector<int> { 5 });
-}
-
-// Many suspend/wake cycles with no sleeps on either side, to shake out lost wake-ups.
-TEST(Channel, NoLossOrDuplicationUnderContention)
-{
-    constexpr int count = 20000;
-    auto [tx, rx] = makeChannel<int>(30);
-    Consumed got;
-    auto task = consume(rx, &got);
-    std::thread producer([&tx = tx] {
-        for (int i = 0; i < count;) {
-            switch (tx.push(i)) {
-            case PushResult::ok:
-                ++i;
-                break;
-            case PushResult::full:
-                std::this_thread::yield();
-                break;
-            case PushResult::closed:
-                return;
-            }
-        }
-        tx.close();
-    });
-    const bool ended = spinUntil([&] { return got.ended; }, 60s);
-    producer.join();
-    ASSERT_TRUE(ended);
-    ASSERT_EQ(got.items.size(), static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
-        ASSERT_EQ(got.items[i], i);
 }
