@@ -113,7 +113,12 @@ QString jsonString(const QString &value)
 {
     // A one-element array is the shortest document Qt writes a bare string into.
     const QByteArray array = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
+    QString string = QString::fromUtf8(array.mid(1, array.size() - 2));
+    // JSON allows these raw, but line readers (Python's splitlines, for one) end a line at them.
+    string.replace(QChar(0x85), QLatin1String("\\u0085"))
+        .replace(QChar(0x2028), QLatin1String("\\u2028"))
+        .replace(QChar(0x2029), QLatin1String("\\u2029"));
+    return string;
 }
 
 // The journal's values unchanged (times included), so a script reads back exactly what was kept.

@@ -298,7 +298,8 @@ TEST(CaptionExport, JsonLinesCarryEveryFieldUnchanged)
 {
     const QList<ExportedCaption> captions = {
         caption(1, -5, 0, "quote \" backslash \\ slash /", "line\nbreak\r\ttab", 1),
-        caption(7, 123456789012, 123456789999, QString("nul") + QChar(0) + "\x1f" + QChar(0x2028),
+        caption(7, 123456789012, 123456789999,
+            QString("nul") + QChar(0) + "\x1f" + QChar(0x2028) + QChar(0x2029) + QChar(0x85),
             QString::fromUcs4(U"😀 中文 مرحبا שלום"), std::numeric_limits<qint64>::max()),
         caption(2, 0, 0, "", "", std::numeric_limits<qint64>::max()),
     };

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <optional>
 
 using namespace TranslateCore;
@@ -36,6 +37,15 @@ json.dump([[c.start.total_seconds(), c.end.total_seconds(), c.content.split('\n'
           sys.stdout)
 )";
 
+// Reads the file the way a script would: line by line, each line on its own.
+const char *readJsonLines = R"(
+import json, sys
+with open(sys.argv[1], encoding='utf-8') as f:
+    rows = [json.loads(line) for line in f.read().splitlines()]
+json.dump([[r['session'], r['sequence'], r['startMs'], r['endMs'], r['source'], r['target']]
+           for r in rows], sys.stdout)
+)";
+
 const char *readWebVtt = R"(
 import html, json, sys, webvtt
 cues = webvtt.read(sys.argv[1])
@@ -49,17 +59,17 @@ struct ReadCue {
     QStringList lines; // empty when the reader reports times only
 };
 
-struct Run {
+struct ProcessRun {
     bool ok = false;
     QByteArray output;
     QString problem;
 };
 
-Run run(const QString &program, const QStringList &arguments)
+ProcessRun run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    Run result;
+    ProcessRun result;
     if (!process.waitForFinished(120'000) || process.exitStatus() != QProcess::NormalExit
         || process.exitCode() != 0) {
         result.problem = program + ": " + process.errorString() + " "
@@ -112,7 +122,7 @@ std::optional<QList<ReadCue>> read(Reader reader, const QString &path, QString *
 {
     QList<ReadCue> cues;
     if (reader == Reader::ffprobe) {
-        const Run result = run("ffprobe",
+        const ProcessRun result = run("ffprobe",
             { "-v", "error", "-show_entries", "packet=pts_time,duration_time", "-of", "csv=p=0",
                 path });
         *problem = result.problem;
@@ -127,7 +137,7 @@ std::optional<QList<ReadCue>> read(Reader reader, const QString &path, QString *
         }
         return cues;
     }
-    const Run result
+    const ProcessRun result
         = run(python, { "-c", reader == Reader::pythonSrt ? readSrt : readWebVtt, path });
     *problem = result.problem;
     if (!result.ok)
@@ -365,4 +375,30 @@ TEST(SubtitleReaders, FindNoInjectedOrBrokenCueInHostileCaptions)
         EXPECT_EQ(cues->first().lines, lines) << what;
         EXPECT_EQ(cues->last().lines, (QStringList { "the end", "fin" })) << what;
     }
+}
+
+TEST(SubtitleReaders, PythonReadsEveryJsonLinesFieldBack)
+{
+    REQUIRE_READERS();
+    const QList<ExportedCaption> captions = {
+        caption(std::numeric_limits<qint64>::max(), 1, -5, 0, "quote \" backslash \\ /",
+            "line\nbreak\r\ttab"),
+        caption(7, 2, 123456789012, 123456789999,
+            QString("nul") + QChar(0) + "\x1c\x1d\x1e\x0b\x0c" + QChar(0x85) + QChar(0x2028)
+                + QChar(0x2029),
+            QString::fromUcs4(U"😀 中文 مرحبا שלום")),
+        caption(7, 3, 0, 0, "", "<b>&amp;</b> -->"),
+    };
+    QTemporaryDir folder;
+    const QString path
+        = writeFile(folder, "captions.jsonl", exportCaptions(captions, ExportFormat::jsonLines));
+    const ProcessRun result = run(python, { "-c", readJsonLines, path });
+    ASSERT_TRUE(result.ok) << result.problem.toStdString();
+    QList<ExportedCaption> readBack;
+    for (const QJsonValue &value : QJsonDocument::fromJson(result.output).array()) {
+        const QJsonArray row = value.toArray();
+        readBack.append({ row[0].toInteger(), row[1].toInteger(), row[2].toInteger(),
+            row[3].toInteger(), row[4].toString(), row[5].toString() });
+    }
+    EXPECT_EQ(readBack, exportOrder(captions));
 }
