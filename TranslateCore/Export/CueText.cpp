@@ -163,6 +163,23 @@ QStringList wrap(const QString &text, int budget)
     return lines;
 }
 
+QStringList balancedWrap(const QString &text)
+{
+    QStringList lines = wrap(text);
+    if (lines.size() != 2)
+        return lines;
+    int narrowest = (width(text) + 1) / 2;
+    int widest = lineBudget;
+    while (narrowest < widest) {
+        const int budget = (narrowest + widest) / 2;
+        if (wrap(text, budget).size() == 2)
+            widest = budget;
+        else
+            narrowest = budget + 1;
+    }
+    return wrap(text, widest);
+}
+
 QString joined(const QString &first, const QString &second)
 {
     if (first.isEmpty())

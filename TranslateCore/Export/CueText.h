@@ -26,6 +26,10 @@ QString singleLine(const QString &text);
 // characters. An empty text gives no lines.
 QStringList wrap(const QString &text, int budget = lineBudget);
 
+// Like `wrap`, but a text that needs exactly two lines gets two lines of about equal width (the
+// narrowest wrap that still takes two lines), as subtitles are easiest to read.
+QStringList balancedWrap(const QString &text);
+
 // `first` followed by `second`, with a space between them unless both touch CJK characters.
 QString joined(const QString &first, const QString &second);
 

@@ -124,8 +124,8 @@ QStringList group(const QStringList &lines, qsizetype k, qsizetype count)
 // to the share of the text it shows (the mean of both languages' shares when both are shown).
 QList<SubtitleCue> cuesOf(const Piece &piece)
 {
-    const QStringList source = CueText::wrap(piece.source);
-    const QStringList target = CueText::wrap(piece.target);
+    const QStringList source = CueText::balancedWrap(piece.source);
+    const QStringList target = CueText::balancedWrap(piece.target);
     const qsizetype perCue = CueText::linesPerLanguage;
     const qsizetype count = std::max<qsizetype>(
         { 1, (source.size() + perCue - 1) / perCue, (target.size() + perCue - 1) / perCue });

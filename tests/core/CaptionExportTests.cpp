@@ -93,6 +93,26 @@ TEST(CueText, WrapsLatinAtFortyTwoAndCjkAtSixteenCharacters)
         EXPECT_EQ(CueText::wrap(c.text), c.lines) << c.text.toStdString();
 }
 
+TEST(CueText, BalancesTextThatTakesTwoLines)
+{
+    const struct {
+        QString text;
+        QStringList lines;
+    } cases[] = {
+        { "Buenas noches y bienvenidos a las noticias.",
+            { "Buenas noches y bienvenidos", "a las noticias." } },
+        { "今天的天气很好我们一起去公园散步吧然后吃饭",
+            { "今天的天气很好我们一起", "去公园散步吧然后吃饭" } },
+        { "one line", { "one line" } },
+        { QString(42, u'x') + ' ' + QString(42, u'y'), { QString(42, u'x'), QString(42, u'y') } },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(CueText::balancedWrap(c.text), c.lines) << c.text.toStdString();
+    // Three lines and more are filled line by line; the cue split shares them out.
+    const QString long3 = QString(40, u'a') + ' ' + QString(40, u'b') + ' ' + QString(10, u'c');
+    EXPECT_EQ(CueText::balancedWrap(long3), CueText::wrap(long3));
+}
+
 TEST(CueText, JoinsCjkWithoutAndOtherTextWithASpace)
 {
     EXPECT_EQ(CueText::joined("好的", "谢谢"), "好的谢谢");
@@ -227,7 +247,7 @@ TEST(SubtitleTiming, MergesShortFragmentsIntoTheCaptionBefore)
         { "a fragment that would need a third line stays on its own",
             { caption(1, 1000, 5000, twoFullLines, spanish),
                 caption(2, 5100, 5500, "Right.", "Bien.") },
-            { { 1000, 5000, CueText::wrap(twoFullLines), CueText::wrap(spanish) },
+            { { 1000, 5000, CueText::wrap(twoFullLines), CueText::balancedWrap(spanish) },
                 { 5100, 5900, { "Right." }, { "Bien." } } } },
     };
     for (const auto &c : cases)
@@ -364,7 +384,7 @@ TEST(CaptionExport, AMegabyteCaptionBecomesReadableCues)
             ASSERT_GE(cues[i].startMs, cues[i - 1].endMs);
         }
     }
-    EXPECT_EQ(cues.last().sourceLines, CueText::wrap(english));
+    EXPECT_EQ(cues.last().sourceLines, CueText::balancedWrap(english));
     const QString srt = exportCaptions(captions, ExportFormat::srt);
     EXPECT_EQ(srt.count("-->"), cues.size());
 }
