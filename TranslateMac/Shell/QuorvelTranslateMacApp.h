@@ -12,6 +12,8 @@ namespace TranslateMac {
 class AppDelegate;
 class AppModel;
 class MenuBarControls;
+class SleepGuard;
+class SleepLock;
 class WorkspaceWindow;
 
 // The application: the one model, the workspace window, the tray menu and the delegate that
@@ -45,6 +47,11 @@ public:
 
     // Asks to quit; `terminate` follows at once or after the running translation has settled.
     void requestQuit();
+    // The desktop ends the program (logout): `terminate` follows once the running translation
+    // has settled, or at the latest after the guarded quit's bound.
+    void requestEnd();
+    // A termination signal arrived: the first one is a bounded end, another one ends at once.
+    void signalReceived();
 
 Q_SIGNALS:
     // The application may end now.
@@ -55,6 +62,9 @@ private:
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<WorkspaceWindow> m_window;
     std::unique_ptr<MenuBarControls> m_menuBar;
+    std::unique_ptr<SleepLock> m_sleepLock;
+    std::unique_ptr<SleepGuard> m_sleepGuard;
+    int m_signals = 0;
 };
 
 } // namespace TranslateMac
