@@ -14,6 +14,7 @@
 #include "BuildInfo.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QSessionManager>
@@ -63,6 +64,7 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(TranslateCore::Clock &clock, QObj
     // Logging out asks the application to save its work before it is ended: the running
     // translation is ended and settled the way a signal ends it. The request itself returns at
     // once, so the session manager is never held up.
+    QCoreApplication::instance()->installEventFilter(this);
     if (auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         connect(
             application, &QGuiApplication::commitDataRequest, this,
@@ -99,6 +101,14 @@ void QuorvelTranslateMacApp::requestEnd()
 {
     if (m_delegate->shouldEnd() == QuitReply::now)
         Q_EMIT terminate();
+}
+
+bool QuorvelTranslateMacApp::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != QCoreApplication::instance() || event->type() != QEvent::Quit)
+        return QObject::eventFilter(watched, event);
+    requestEnd();
+    return true;
 }
 
 void QuorvelTranslateMacApp::signalReceived()

@@ -57,6 +57,11 @@ Q_SIGNALS:
     // The application may end now.
     void terminate();
 
+protected:
+    // The session manager's "die" (and any other request to quit the application object) is a
+    // bounded end too, never a quit that closes the windows and skips the settlement.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<AppDelegate> m_delegate;

@@ -2,6 +2,8 @@
 #include "TranslateMac/Account/SessionCredentialStore.h"
 #include "TranslateMac/Account/SessionSQLiteStore.h"
 #include "TranslateMac/AppModel/AppModel.h"
+#include "TranslateMac/Shell/QuorvelTranslateMacApp.h"
+#include "TranslateMac/Shell/WorkspaceWindow.h"
 
 #include "support/ApplicationHarness.h"
 #include "support/AudioTestSupport.h"
@@ -18,6 +20,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -232,4 +235,21 @@ TEST_F(ApplicationEnd, SleepSettlesTheSessionBeforeLettingTheComputerSleep)
     application.terminate();
     ASSERT_TRUE(application.waitForFinished(5000));
     EXPECT_EQ(application.exitCode(), 0);
+}
+
+// The session manager's "die" reaches Qt as a quit of the application object, which would close
+// the windows and end the event loop behind the settlement's back: it is an end like a signal.
+TEST(DesktopShellEnd, SessionManagerQuitGoesThroughTheGuardedEnd)
+{
+    QUORVEL_REQUIRE_DESKTOP();
+    TestSupport::ApplicationSurroundings surroundings;
+    ASSERT_TRUE(surroundings.isReady()) << surroundings.failure().toStdString();
+    QuorvelTranslateMacApp app;
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return app.window().isVisible(); }, 5s));
+    QSignalSpy terminated(&app, &QuorvelTranslateMacApp::terminate);
+
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+    EXPECT_EQ(terminated.count(), 1); // nothing owned: the end is immediate
+    EXPECT_TRUE(app.window().isVisible()); // and it was ours, not Qt's closing of every window
 }
