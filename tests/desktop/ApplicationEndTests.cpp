@@ -9,16 +9,20 @@
 #include "support/AudioTestSupport.h"
 #include "support/FakeLogind.h"
 #include "support/LocalServiceProcess.h"
+#include "support/ScriptedCapture.h"
 #include "support/TestSupport.h"
 #include "support/VirtualDesktop.h"
 
 #include "TranslateCore/API/TranslationAPI.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPixmap>
 #include <QProcess>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -53,6 +57,8 @@ protected:
         QUORVEL_REQUIRE_SOUND_SERVER();
         ASSERT_TRUE(surroundings.isReady()) << surroundings.failure().toStdString();
         ASSERT_TRUE(runtime.isValid());
+        // The sound server's runtime folder is the application's too (it is private to the test
+        // run), so the application reaches the server as a user's would.
         ASSERT_TRUE(player.start());
         storeSignIn();
     }
@@ -69,14 +75,17 @@ protected:
     // restores it from.
     void storeSignIn()
     {
-        const auto model = TestSupport::applicationModel();
-        ASSERT_TRUE(TestSupport::signIn(*model, service(), QStringLiteral("13900000019")));
+        // A client of this test's service: the process-wide endpoint belongs to the first one.
+        AppModel model(std::make_unique<TranslateCore::TranslationAPI>(
+                           std::nullopt, QUrl(service().origin() + QStringLiteral("/api/"))),
+            std::make_unique<TestSupport::ScriptedCapture>(), nullptr);
+        ASSERT_TRUE(TestSupport::signIn(model, service(), QStringLiteral("13900000019")));
         QSettings defaults(QStringLiteral("Quorvel"), QStringLiteral("QuorvelTranslate"));
         const SessionCredentialStore store(
             SessionSQLite::databaseURLFor(
                 qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("HOME")),
             std::make_shared<SQLiteSessionPreferences>(defaults));
-        store.save(model->api().credentials());
+        store.save(model.api().credentials());
     }
 
     LocalServiceProcess &service() { return surroundings.service(); }
@@ -87,7 +96,6 @@ protected:
         environment.insert(
             QStringLiteral("DISPLAY"), TestSupport::VirtualDesktop::current()->display());
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         // Without a system bus unless the test brings one: never the machine's own logind.
         environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
             systemBus.isEmpty() ? QStringLiteral("unix:path=") + runtime.filePath("no-bus")
@@ -103,7 +111,26 @@ protected:
         return service().control("GET", "/control/sessions")["sessions"].toArray();
     }
 
-    // Presses Ctrl+Return in the workspace window (start) until the service receives a second of
+    // Clicks the start button, which sits in the window's bottom-right corner.
+    static void pressStart(const QString &window)
+    {
+        int width = 0, height = 0;
+        const QStringList geometry = TestSupport::commandOutput(QStringLiteral("xdotool"),
+            { QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window })
+                                         .split(u'\n');
+        for (const QString &line : geometry) {
+            if (line.startsWith(QLatin1String("WIDTH=")))
+                width = line.mid(6).toInt();
+            if (line.startsWith(QLatin1String("HEIGHT=")))
+                height = line.mid(7).toInt();
+        }
+        TestSupport::commandOutput(QStringLiteral("xdotool"),
+            { QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                QString::number(width - 100), QString::number(height - 28), QStringLiteral("click"),
+                QStringLiteral("1") });
+    }
+
+    // Presses the start button until the service receives a second of
     // audio; the first presses may come before the quote that allows a start has arrived.
     bool startTranslating()
     {
@@ -115,10 +142,7 @@ protected:
                     QStringLiteral("系统音频翻译") })
                                             .split(u'\n', Qt::SkipEmptyParts);
             if (!windows.isEmpty() && sessions().isEmpty()) {
-                TestSupport::commandOutput(QStringLiteral("xdotool"),
-                    { QStringLiteral("windowactivate"), QStringLiteral("--sync"), windows.first(),
-                        QStringLiteral("key"), QStringLiteral("--clearmodifiers"),
-                        QStringLiteral("ctrl+Return") });
+                pressStart(windows.first());
             }
             if (TestSupport::spinUntil(
                     [&] {
@@ -128,9 +152,19 @@ protected:
                     },
                     1500ms))
                 return true;
-            if (application.state() == QProcess::NotRunning)
+            if (application.state() == QProcess::NotRunning) {
+                ADD_FAILURE() << "the application ended with status " << application.exitCode();
                 return false;
+            }
         }
+        // What the application asked the service, and what its screen showed, for the report.
+        QStringList asked;
+        for (const QJsonValue &request :
+            service().control("GET", QStringLiteral("requests"))["requests"].toArray())
+            asked << request[QStringLiteral("path")].toString();
+        QGuiApplication::primaryScreen()->grabWindow(0).save(
+            TestSupport::screenshotPath(QStringLiteral("application-end-no-start.png")));
+        ADD_FAILURE() << "requests: " << asked.join(u' ').toStdString();
         return false;
     }
 
@@ -138,7 +172,9 @@ protected:
     // audio (every started minute at the route's rate).
     void expectSettledAndCharged(const QJsonObject &session)
     {
-        EXPECT_TRUE(session["settled"].toBool()) << QJsonDocument(session).toJson().data();
+        std::cout << "read-back: " << QJsonDocument(session).toJson(QJsonDocument::Compact).data()
+                  << std::endl;
+        EXPECT_TRUE(session["settled"].toBool());
         EXPECT_EQ(session["status"].toString(), QStringLiteral("COMPLETED"));
         const qint64 audio = session["audioBytes"].toInteger();
         const qint64 startedMinutes = (audio + 60 * bytesPerSecond - 1) / (60 * bytesPerSecond);
@@ -230,7 +266,9 @@ TEST_F(ApplicationEnd, SleepSettlesTheSessionBeforeLettingTheComputerSleep)
 
     // Awake again with nothing owned: no new lock, and the program still ends at once.
     logind.announceSleep(false);
-    TestSupport::spinUntil([] { return false; }, 300ms);
+    TestSupport::spinUntil([] { return false; }, 500ms);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(
+        TestSupport::screenshotPath(QStringLiteral("application-end-after-sleep.png")));
     EXPECT_EQ(logind.inhibitions().size(), 1);
     application.terminate();
     ASSERT_TRUE(application.waitForFinished(5000));
