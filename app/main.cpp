@@ -1,6 +1,7 @@
 #include "TranslateMac/Shell/CommandLine.h"
 #include "TranslateMac/Shell/QuorvelTranslateMacApp.h"
 #include "TranslateMac/Shell/SingleInstance.h"
+#include "TranslateMac/Shell/TerminationSignals.h"
 
 #include <QApplication>
 
@@ -29,6 +30,10 @@ int main(int argc, char **argv)
     QuorvelTranslateMacApp quorvel;
     QObject::connect(&instance, &SingleInstance::activationRequested, &quorvel,
         &QuorvelTranslateMacApp::openWorkspace);
+    // Logout, shutdown and `kill` end the program through the guarded quit too.
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &quorvel,
+        &QuorvelTranslateMacApp::signalReceived);
     // exit(), not quit(): quit() first closes every window and gives up when one refuses, and
     // the workspace window refuses a close without a tray by asking to quit.
     QObject::connect(

@@ -169,6 +169,8 @@ public:
 
     // Shows a message of the application's shell (a refused quit) in `error`.
     void reportError(const QString &text) { setError(text); }
+    // Shows a message of the application's shell (a translation ended by sleep) in `notice`.
+    void reportNotice(const QString &text) { setNotice(text); }
 
     // A translation (the start flow never fails to its caller).
     QCoro::Task<> start();

@@ -68,4 +68,9 @@ QuitReply AppDelegate::shouldTerminate()
     return m_quit.request();
 }
 
+QuitReply AppDelegate::shouldEnd()
+{
+    return m_quit.requestBounded();
+}
+
 } // namespace TranslateMac

@@ -39,6 +39,8 @@ public:
 
     // The application asks to terminate; a `later` reply is answered by `quitAnswered`.
     QuitReply shouldTerminate();
+    // The desktop ends the program: a bounded guarded quit that always ends in quitting.
+    QuitReply shouldEnd();
     bool terminating() const { return m_quit.terminating(); }
 
 Q_SIGNALS:

@@ -6,6 +6,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 namespace TranslateMac {
 
 using TranslateCore::CancellationToken;
@@ -70,22 +72,47 @@ QuitReply GuardedQuit::request()
     return QuitReply::later;
 }
 
+QuitReply GuardedQuit::requestBounded()
+{
+    if (!m_target || !m_target->ownsSession())
+        return QuitReply::now;
+    if (!m_deadline)
+        m_deadline = m_clock.now() + bound;
+    if (m_terminating)
+        return QuitReply::later;
+    m_terminating = true;
+    m_target->stop();
+    m_task = TranslateCore::TaskHandle::start(
+        [this](CancellationToken token) { return waitForSettlement(token); });
+    return QuitReply::later;
+}
+
+std::chrono::milliseconds GuardedQuit::nextPause() const
+{
+    if (!m_deadline)
+        return pause;
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(*m_deadline - m_clock.now());
+    return std::clamp(left, std::chrono::milliseconds(0), std::chrono::milliseconds(pause));
+}
+
 QCoro::Task<> GuardedQuit::waitForSettlement(CancellationToken token)
 {
     QPointer<GuardedQuit> self(this);
     for (int pauses = 0;; ++pauses) {
-        switch (checkDeferredQuit(m_target->snapshot(), pauses)) {
-        case QuitCheck::quit:
+        const QuitCheck check = checkDeferredQuit(m_target->snapshot(), pauses);
+        // A bounded end gives up by ending the program: what is not settled stays on record.
+        if (check == QuitCheck::quit
+            || (m_deadline && (check == QuitCheck::giveUp || m_clock.now() >= *m_deadline))) {
             answer(true);
             co_return;
-        case QuitCheck::giveUp:
+        }
+        if (check == QuitCheck::giveUp) {
             answer(false);
             co_return;
-        case QuitCheck::wait:
-            break;
         }
         try {
-            co_await m_clock.sleep(pause, token);
+            co_await m_clock.sleep(nextPause(), token);
         } catch (const TranslateCore::CancellationError &) {
             if (self)
                 answer(false);
@@ -99,6 +126,7 @@ QCoro::Task<> GuardedQuit::waitForSettlement(CancellationToken token)
 void GuardedQuit::answer(bool quit)
 {
     m_terminating = false;
+    m_deadline.reset();
     if (!quit)
         m_target->refuse(pendingMessage);
     Q_EMIT answered(quit);

@@ -58,7 +58,16 @@ public:
     void setTarget(Target target) { m_target = std::move(target); }
     // The application asks to terminate; `later` is answered by `answered`.
     QuitReply request();
+    // The desktop ends the program (a signal, the session manager's logout): the same stop and
+    // settlement, but the desktop waits only so long. The answer is always to quit: once the
+    // session is settled, once the settlement awaits confirmation (the session stays on record
+    // for the next launch), or when `bound` has passed. Turns a deferred `request()` into a
+    // bounded one; `later` is answered by `answered`.
+    QuitReply requestBounded();
     bool terminating() const { return m_terminating; }
+    bool bounded() const { return m_deadline.has_value(); }
+
+    static constexpr std::chrono::seconds bound { 10 };
 
 Q_SIGNALS:
     // The deferred request's answer: true to quit now, false to stay open.
@@ -68,9 +77,13 @@ private:
     QCoro::Task<> waitForSettlement(TranslateCore::CancellationToken token);
     void answer(bool quit);
 
+    // The next pause: the usual one, cut short by the bound's deadline.
+    std::chrono::milliseconds nextPause() const;
+
     TranslateCore::Clock &m_clock;
     std::optional<Target> m_target;
     bool m_terminating = false;
+    std::optional<TranslateCore::Instant> m_deadline;
     TranslateCore::TaskHandle m_task;
 };
 

@@ -3,6 +3,7 @@
 #include "AppDelegate.h"
 #include "DisplayPlatform.h"
 #include "FloatingSubtitlePanel.h"
+#include "LogindSleepLock.h"
 #include "MenuBarControls.h"
 #include "WorkspaceWindow.h"
 
@@ -13,8 +14,10 @@
 #include "BuildInfo.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QSessionManager>
 
 namespace TranslateMac {
 
@@ -58,12 +61,31 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(
         if (quit)
             Q_EMIT terminate();
     });
+    m_sleepLock = std::make_unique<LogindSleepLock>();
+    m_sleepGuard = std::make_unique<SleepGuard>(*m_sleepLock, clock);
+    m_sleepGuard->setTarget(SleepGuard::Target::from(model));
+    connect(&model, &AppModel::changed, m_sleepGuard.get(), &SleepGuard::ownershipChanged);
+
+    // Logging out asks the application to save its work before it is ended: the running
+    // translation is ended and settled the way a signal ends it. The request itself returns at
+    // once, so the session manager is never held up.
+    QCoreApplication::instance()->installEventFilter(this);
+    if (auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        connect(
+            application, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager &) { requestEnd(); }, Qt::DirectConnection);
+        connect(
+            application, &QGuiApplication::saveStateRequest, this,
+            [this](QSessionManager &) { requestEnd(); }, Qt::DirectConnection);
+    }
     m_window->show();
 }
 
 QuorvelTranslateMacApp::~QuorvelTranslateMacApp()
 {
     // Views observe the model: they go first.
+    m_sleepGuard.reset();
+    m_sleepLock.reset();
     m_menuBar.reset();
     m_window.reset();
     m_delegate.reset();
@@ -78,6 +100,30 @@ void QuorvelTranslateMacApp::requestQuit()
 {
     if (m_delegate->shouldTerminate() == QuitReply::now)
         Q_EMIT terminate();
+}
+
+void QuorvelTranslateMacApp::requestEnd()
+{
+    if (m_delegate->shouldEnd() == QuitReply::now)
+        Q_EMIT terminate();
+}
+
+bool QuorvelTranslateMacApp::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != QCoreApplication::instance() || event->type() != QEvent::Quit)
+        return QObject::eventFilter(watched, event);
+    requestEnd();
+    return true;
+}
+
+void QuorvelTranslateMacApp::signalReceived()
+{
+    // Whoever sends a second signal will not wait any longer (and a session manager follows
+    // with SIGKILL anyway): what is not settled stays on record for the next launch.
+    if (++m_signals > 1)
+        Q_EMIT terminate();
+    else
+        requestEnd();
 }
 
 } // namespace TranslateMac

@@ -12,6 +12,8 @@ namespace TranslateMac {
 class AppDelegate;
 class AppModel;
 class MenuBarControls;
+class SleepGuard;
+class SleepLock;
 class WorkspaceWindow;
 
 // The application: the one model, the workspace window, the tray menu and the delegate that
@@ -49,16 +51,29 @@ public:
 
     // Asks to quit; `terminate` follows at once or after the running translation has settled.
     void requestQuit();
+    // The desktop ends the program (logout): `terminate` follows once the running translation
+    // has settled, or at the latest after the guarded quit's bound.
+    void requestEnd();
+    // A termination signal arrived: the first one is a bounded end, another one ends at once.
+    void signalReceived();
 
 Q_SIGNALS:
     // The application may end now.
     void terminate();
+
+protected:
+    // The session manager's "die" (and any other request to quit the application object) is a
+    // bounded end too, never a quit that closes the windows and skips the settlement.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<WorkspaceWindow> m_window;
     std::unique_ptr<MenuBarControls> m_menuBar;
+    std::unique_ptr<SleepLock> m_sleepLock;
+    std::unique_ptr<SleepGuard> m_sleepGuard;
+    int m_signals = 0;
 };
 
 } // namespace TranslateMac

@@ -180,4 +180,12 @@ TEST(DesktopShell, TrayMenuDrivesTheFloatingSubtitlesAboveOtherWindows)
     ASSERT_NE(quit, nullptr);
     quit->trigger();
     EXPECT_EQ(terminated.count(), 1);
+
+    // The session manager's "die" reaches Qt as a quit of the application object, which would
+    // close the windows and end the event loop behind the settlement's back: it goes through
+    // the shell's guarded end instead (immediate here: nothing is owned).
+    QEvent quitEvent(QEvent::Quit);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &quitEvent);
+    EXPECT_EQ(terminated.count(), 2);
+    EXPECT_TRUE(app.window().isVisible());
 }

@@ -175,3 +175,61 @@ TEST_F(GuardedQuitTest, QuitsWithoutAPauseWhenStopEndsTheSessionAtOnce)
     ASSERT_EQ(answers.count(), 1);
     EXPECT_TRUE(answers.first().first().toBool());
 }
+
+TEST_F(GuardedQuitTest, BoundedEndWithoutASessionQuitsAtOnce)
+{
+    fake.ownsSession = false;
+    EXPECT_EQ(quit.requestBounded(), QuitReply::now);
+    EXPECT_EQ(fake.stops, 0);
+}
+
+TEST_F(GuardedQuitTest, BoundedEndStopsAndQuitsOnceSettled)
+{
+    ASSERT_EQ(quit.requestBounded(), QuitReply::later);
+    EXPECT_EQ(fake.stops, 1);
+    advance(1000ms);
+    EXPECT_EQ(answers.count(), 0);
+    fake.snapshot = { ListeningState::completed, false, false };
+    advance(500ms);
+    ASSERT_EQ(answers.count(), 1);
+    EXPECT_TRUE(answers.first().first().toBool());
+    EXPECT_TRUE(fake.refusals.isEmpty());
+}
+
+TEST_F(GuardedQuitTest, BoundedEndQuitsAfterTenSecondsStillStopping)
+{
+    ASSERT_EQ(quit.requestBounded(), QuitReply::later);
+    advance(9999ms);
+    EXPECT_EQ(answers.count(), 0);
+    advance(1ms);
+    ASSERT_EQ(answers.count(), 1);
+    EXPECT_TRUE(answers.first().first().toBool());
+    EXPECT_TRUE(fake.refusals.isEmpty());
+    EXPECT_EQ(clock.sleeperCount(), 0u);
+}
+
+TEST_F(GuardedQuitTest, BoundedEndQuitsWhenTheSettlementAwaitsConfirmation)
+{
+    ASSERT_EQ(quit.requestBounded(), QuitReply::later);
+    fake.snapshot = { ListeningState::pending, true, false };
+    advance(500ms);
+    ASSERT_EQ(answers.count(), 1);
+    EXPECT_TRUE(answers.first().first().toBool());
+    EXPECT_TRUE(fake.refusals.isEmpty());
+}
+
+TEST_F(GuardedQuitTest, BoundedEndTakesOverADeferredQuitWithoutStoppingTwice)
+{
+    ASSERT_EQ(quit.request(), QuitReply::later);
+    advance(1200ms);
+    EXPECT_EQ(quit.requestBounded(), QuitReply::later);
+    EXPECT_TRUE(quit.bounded());
+    EXPECT_EQ(fake.stops, 1);
+    // Ten seconds after the desktop asked, not thirty after the user did.
+    advance(9800ms);
+    EXPECT_EQ(answers.count(), 0);
+    advance(500ms);
+    ASSERT_EQ(answers.count(), 1);
+    EXPECT_TRUE(answers.first().first().toBool());
+    EXPECT_TRUE(fake.refusals.isEmpty());
+}
