@@ -93,7 +93,7 @@ public:
     // A session's captions in sequence order.
     QList<JournalCaption> captions(qint64 sessionId) const;
     // Captions holding every word of `words` (separated by white space) in their source or their
-    // target, newest session first, then in sequence order; at most `limit`.
+    // target, the newest first; at most `limit`.
     QList<JournalSearchHit> search(const QString &words, int limit = 500) const;
 
 Q_SIGNALS:

@@ -132,16 +132,20 @@ QList<JournalSearchHit> CaptionJournal::search(const QString &words, int limit) 
     }
     QByteArray sql = "SELECT c.session_id, c.sequence, c.source, c.target, c.appeared_ms, "
                      "c.final_ms, s.started_at_ms, s.direction FROM ";
+    // CROSS JOIN keeps the index (or the captions table) as the outer loop, so that rows come in
+    // the order asked for and the search stops at the limit instead of sorting every match.
     sql += indexed.isEmpty() ? "captions c "
-                             : "caption_text JOIN captions c ON c.id = caption_text.rowid ";
-    sql += "JOIN sessions s ON s.id = c.session_id WHERE ";
+                             : "caption_text CROSS JOIN captions c ON c.id = caption_text.rowid ";
+    sql += "CROSS JOIN sessions s ON s.id = c.session_id WHERE ";
     sql += indexed.isEmpty() ? "1" : "caption_text MATCH ?1";
     for (qsizetype i = 0; i < scanned.size(); ++i) {
         const QByteArray parameter = QByteArray::number(i + 2);
         sql += " AND (c.source LIKE ?" + parameter + " ESCAPE '\\' OR c.target LIKE ?" + parameter
             + " ESCAPE '\\')";
     }
-    sql += " ORDER BY c.session_id DESC, c.sequence LIMIT " + QByteArray::number(limit);
+    // Caption ids grow as captions arrive: the newest come first.
+    sql += indexed.isEmpty() ? " ORDER BY c.id DESC" : " ORDER BY caption_text.rowid DESC";
+    sql += " LIMIT " + QByteArray::number(limit);
 
     const Statement statement = JournalDatabase::prepare(m_reader.get(), sql.constData());
     if (!indexed.isEmpty())

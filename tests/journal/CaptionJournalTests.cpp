@@ -184,7 +184,8 @@ TEST_F(CaptionJournalTest, SearchFindsWordsInEitherLanguage)
         return QStringLiteral("%1:%2").arg(session).arg(sequence);
     };
     const std::vector<std::pair<QString, QStringList>> cases {
-        { QStringLiteral("HELLO"), { at(b, 1), at(a, 1) } }, // newest session first
+        { QStringLiteral("HELLO"), { at(b, 1), at(a, 1) } },
+        { QStringLiteral("o"), { at(b, 2), at(b, 1), at(a, 2), at(a, 1) } }, // newest first
         { QStringLiteral("hello 世界"), { at(a, 1) } }, // one word in each language
         { QStringLiteral("翻译字幕"), { at(a, 2) } },
         { QStringLiteral("你好"), { at(a, 1) } }, // two characters: below the index
