@@ -180,6 +180,12 @@ qint64 CaptionJournal::lostCaptions() const
     return m_lostCaptions;
 }
 
+void CaptionJournal::countLost(const std::deque<Command> &commands)
+{
+    for (const Command &command : commands)
+        m_lostCaptions += std::holds_alternative<JournalCaption>(command) ? 1 : 0;
+}
+
 void CaptionJournal::writerLoop()
 {
     std::unique_lock lock(m_mutex);
@@ -215,8 +221,13 @@ void CaptionJournal::writerLoop()
                 m_wake.wait_for(lock, m_options.retryDelay, [this] { return m_stopping; });
                 continue;
             }
-            for (const Command &command : batch)
-                m_lostCaptions += std::holds_alternative<JournalCaption>(command) ? 1 : 0;
+            countLost(batch);
+            if (m_stopping) {
+                // The owner is going away: a journal that fails now would hold up the end of
+                // the process for a busy time-out per batch.
+                countLost(m_queue);
+                m_queue.clear();
+            }
         }
         requestAnnouncement();
         m_progress.notify_all();

@@ -52,7 +52,8 @@ public:
     // one can start while the old one stays for whoever wants to rescue it; returns its new path.
     static QString setAside(const QString &path);
 
-    // Writes everything still queued before it returns.
+    // Writes everything still queued before it returns; once a write fails then, the rest is
+    // given up (and counted) rather than each waiting for the busy time-out.
     ~CaptionJournal() override;
 
     // Writes, in the order given. Each returns at once; false means the write was refused
@@ -132,6 +133,8 @@ private:
         qint64 nextId, Options options);
     bool enqueue(Command command);
     void writerLoop();
+    // Counts the captions among writes that will not be done (under the lock).
+    void countLost(const std::deque<Command> &commands);
     // Runs one batch in one transaction (CaptionJournalWriter.cpp).
     void write(const std::deque<Command> &batch);
     Q_INVOKABLE void announceProgress();
