@@ -95,6 +95,13 @@ Reply ServiceServer::dispatchControl(const Request &request)
         m_state.oneSessionPerAccount = body.value("oneSessionPerAccount").toBool();
         return done();
     }
+    if (action == QLatin1String("session-expiry")) {
+        const std::optional<qint64> timeout = TranslateCore::integer(body.value("abandonedMs"));
+        if (!timeout || *timeout < 0)
+            return failure(QStringLiteral("needs a non-negative integer \"abandonedMs\""));
+        setAbandonedSessionMs(*timeout);
+        return done();
+    }
     return failure(QStringLiteral("unknown control"), 404);
 }
 
@@ -206,6 +213,7 @@ void ServiceServer::reset()
     m_state = ServiceState {};
     // Session ids keep growing so that a socket of the previous run can never meet a new session.
     m_state.nextSessionId = nextSessionId;
+    m_state.abandonedSessionMs = m_options.abandonedSessionMs;
 }
 
 } // namespace LocalService

@@ -142,12 +142,14 @@ bool ServiceServer::controlAllowed(const Request &request) const
 ServiceServer::ServiceServer(ServiceOptions options, QObject *parent)
     : QAbstractHttpServer(parent), m_options(options)
 {
+    m_state.abandonedSessionMs = m_options.abandonedSessionMs;
     connect(
         this, &QAbstractHttpServer::newWebSocketConnection, this, &ServiceServer::acceptWebSockets);
 }
 
 ServiceServer::~ServiceServer()
 {
+    m_destroying = true;
     const QList<QPointer<LiveSession>> live = std::exchange(m_live, {});
     for (const QPointer<LiveSession> &socket : live)
         delete socket.data();
@@ -445,6 +447,11 @@ void ServiceServer::acceptWebSockets()
 void ServiceServer::forgetLiveSession(LiveSession *live)
 {
     m_live.removeIf([live](const QPointer<LiveSession> &p) { return p.isNull() || p == live; });
+    if (m_destroying)
+        return;
+    const auto found = m_state.sessions.find(live->sessionId());
+    if (found != m_state.sessions.end() && !hasOpenSocket(found->first))
+        watchAbandonment(found->second);
 }
 
 void ServiceServer::recordSocketError(const QJsonObject &error)

@@ -38,6 +38,9 @@ struct ServiceOptions {
     SpeechModel speechModel;
     QString apertiumModes = QStringLiteral("/usr/share/apertium/modes");
     int translationTimeoutMs = 3000; // longest wait for one sentence's translation
+    // A session that has had no socket for this long is ended and charged for what it received,
+    // as the real service does once nobody listens; 0 keeps sessions open for ever.
+    qint64 abandonedSessionMs = 60000;
 };
 
 // One HTTP request as the handlers see it.
@@ -128,6 +131,15 @@ private:
     Reply finish(const Account &account, qint64 sessionId, const QJsonObject &body);
     QJsonObject newTicket(Session &session, qint64 cursor);
 
+    // Ending abandoned sessions (ServiceExpiry.cpp).
+    bool hasOpenSocket(qint64 sessionId) const;
+    // From now on the session has no socket: it expires unless one opens in time.
+    void watchAbandonment(Session &session);
+    void scheduleExpiry(qint64 sessionId, qint64 delayMs);
+    void expireIfAbandoned(qint64 sessionId);
+    // Applies a changed time-out to every session already without a socket.
+    void setAbandonedSessionMs(qint64 timeoutMs);
+
     // Control actions (ServiceControl.cpp).
     Reply controlSocket(const QJsonObject &body);
     Reply controlFault(const QJsonObject &body);
@@ -138,6 +150,7 @@ private:
     ServiceOptions m_options;
     ServiceState m_state;
     quint16 m_port = 0;
+    bool m_destroying = false;
     QList<QPointer<LiveSession>> m_live;
     std::map<QString, std::unique_ptr<ApertiumPipeline>> m_translators;
     std::vector<std::unique_ptr<SpeechRecogniser>> m_idleRecognisers;

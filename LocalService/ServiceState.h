@@ -56,6 +56,8 @@ struct Session {
     QJsonObject created; // the answer of the creating request, repeated for the same key
     std::map<qint64, Segment> segments;
     qint64 lastSegmentSeq = 0;
+    // Monotonic time since which no socket of the session has been open (creation at first).
+    qint64 socketlessSinceMs = 0;
 };
 
 struct Ticket {
@@ -160,6 +162,8 @@ struct ServiceState {
     SocketSettings socket;
     // An account may run one unsettled session at a time (3011 for another).
     bool oneSessionPerAccount = true;
+    // A session without a socket for this long is ended and charged ("EXPIRED"); 0 never.
+    qint64 abandonedSessionMs = 0;
     qint64 nextSessionId = 1;
 
     Record requests;

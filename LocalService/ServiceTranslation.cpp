@@ -187,7 +187,8 @@ Reply ServiceServer::createSession(
     created.insert("reservedPoints", session.reservedPoints);
     created.insert("inputAudio", inputAudio());
     session.created = created;
-    m_state.sessions.emplace(session.id, session);
+    Session &stored = m_state.sessions.emplace(session.id, session).first->second;
+    watchAbandonment(stored);
     if (!key.isEmpty())
         m_state.idempotencyKeys.insert(scopedKey, session.id);
     return Reply::ok(created);

@@ -82,6 +82,9 @@ int main(int argc, char **argv)
             "/usr/share/apertium/modes" },
         { "translation-timeout-ms", "Longest wait for one sentence's translation (speech).", "N",
             "3000" },
+        { "abandoned-session-ms",
+            "End and charge a session that has had no socket for this long (0 = never).", "N",
+            "60000" },
     });
     parser.process(app);
 
@@ -103,6 +106,7 @@ int main(int argc, char **argv)
     options.limits.requestTimeoutMs
         = number(parser, "request-timeout-ms", options.limits.requestTimeoutMs);
     options.limits.idleTimeoutMs = number(parser, "idle-timeout-ms", options.limits.idleTimeoutMs);
+    options.abandonedSessionMs = number(parser, "abandoned-session-ms", options.abandonedSessionMs);
     std::unique_ptr<LocalService::SpeechRecogniser> loaded;
     const QString recogniser = parser.value("recogniser");
     if (recogniser != QLatin1String("tone") && recogniser != QLatin1String("speech"))

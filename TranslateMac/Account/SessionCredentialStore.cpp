@@ -39,26 +39,9 @@ std::optional<Credentials> loadBody(sqlite3 *db)
     return credentials;
 }
 
-void rollBack(sqlite3 *db)
-{
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-void commit(sqlite3 *db)
-{
-    const int result = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    if (result != SQLITE_OK) {
-        rollBack(db);
-        throw SessionStorageFailure::database(result);
-    }
-}
-
-void beginWrite(sqlite3 *db)
-{
-    const int result = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (result != SQLITE_OK)
-        throw SessionStorageFailure::database(result);
-}
+using SessionDatabase::beginWrite;
+using SessionDatabase::commit;
+using SessionDatabase::rollBack;
 
 void upsertBody(sqlite3 *db, const Credentials &credentials)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TranslateCore/Contract/Credentials.h"
+#include "TranslateMac/Account/PendingSession.h"
 #include "TranslateMac/Account/SessionRestorePreferences.h"
 
 #include <QUrl>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 struct sqlite3;
 
@@ -34,6 +36,19 @@ public:
     std::optional<TranslateCore::Credentials> load() const;
     // Replaces the stored pair, or deletes it when given nothing (the flag then stays raised).
     void save(const std::optional<TranslateCore::Credentials> &credentials) const;
+
+    // Sessions created on the service whose settlement is not confirmed, oldest first. Read
+    // whatever the restoration flag says: a session the service bills must be settled even
+    // after its sign-in was lost. A row whose id no settlement could use fails with
+    // invalidPendingSession; an unreadable route or time only comes back empty.
+    std::vector<PendingSession> pendingSessions() const;
+    // Records a created session durably (full synchronous write) before anything else is done
+    // with it; recording the same id again replaces its route and time. A caller whose record
+    // failed must not go on with the session. Throws invalidPendingSession for an id not above
+    // 0, a route that is empty, holds U+0000 or passes 256 UTF-8 bytes, or a missing time.
+    void recordPendingSession(const PendingSession &session) const;
+    // Forgets a session once its settlement is confirmed; an id not recorded is no error.
+    void removePendingSession(qint64 sessionId) const;
 
 private:
     void withDatabase(const std::function<void(sqlite3 *)> &body) const;

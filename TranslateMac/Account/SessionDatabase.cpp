@@ -38,6 +38,16 @@ constexpr char creationScript[]
       "PRAGMA user_version = 1;\n"
       "COMMIT;";
 
+// Sessions the service bills until their settlement is confirmed; runs inside the migration's
+// write transaction.
+constexpr char pendingSessionStep[]
+    = "CREATE TABLE IF NOT EXISTS pending_session (\n"
+      "    session_id INTEGER PRIMARY KEY CHECK (session_id > 0),\n"
+      "    route_code TEXT NOT NULL CHECK (length(route_code) > 0),\n"
+      "    started_at_ms INTEGER NOT NULL\n"
+      ");\n"
+      "PRAGMA user_version = 2;";
+
 [[noreturn]] void throwFileError(const char *operation, const QByteArray &path, int error)
 {
     throw std::filesystem::filesystem_error(operation, std::filesystem::path(path.toStdString()),
@@ -88,33 +98,83 @@ QByteArray realFolderPath(const QByteArray &folder)
     return QByteArray(resolved.get());
 }
 
-void migrate(sqlite3 *db)
+qint64 schemaVersion(sqlite3 *db)
 {
-    qint64 version = 0;
-    {
-        const Statement statement = prepare(db, "PRAGMA user_version");
-        int result = sqlite3_step(statement.get());
-        if (result != SQLITE_ROW)
-            throw SessionStorageFailure::database(result);
-        version = sqlite3_column_int64(statement.get(), 0);
-        result = sqlite3_step(statement.get());
-        if (result != SQLITE_DONE)
-            throw SessionStorageFailure::database(result);
-    }
-    if (version == 1)
-        return;
-    if (version != 0)
-        throw SessionStorageFailure::unsupportedSchema();
-    if (const int result = sqlite3_exec(db, creationScript, nullptr, nullptr, nullptr)) {
-        // A script that stopped half-way leaves its transaction open; undo it before the
-        // connection is closed.
+    const Statement statement = prepare(db, "PRAGMA user_version");
+    int result = sqlite3_step(statement.get());
+    if (result != SQLITE_ROW)
+        throw SessionStorageFailure::database(result);
+    const qint64 version = sqlite3_column_int64(statement.get(), 0);
+    result = sqlite3_step(statement.get());
+    if (result != SQLITE_DONE)
+        throw SessionStorageFailure::database(result);
+    return version;
+}
+
+// Runs a script that may stop half-way; its open transaction is undone before the failure is
+// reported, so the connection is closed clean.
+void runScript(sqlite3 *db, const char *script)
+{
+    if (const int result = sqlite3_exec(db, script, nullptr, nullptr, nullptr)) {
         if (!sqlite3_get_autocommit(db))
-            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            rollBack(db);
         throw SessionStorageFailure::database(result);
     }
 }
 
+// Version 1 to 2. The version is read again inside the write transaction: another process may
+// have moved the file on since it was first read, and a newer file must never be set back.
+void addPendingSessions(sqlite3 *db)
+{
+    beginWrite(db);
+    try {
+        const qint64 version = schemaVersion(db);
+        if (version == 1)
+            runScript(db, pendingSessionStep);
+        else if (version != currentSchemaVersion)
+            throw SessionStorageFailure::unsupportedSchema();
+    } catch (...) {
+        if (!sqlite3_get_autocommit(db))
+            rollBack(db);
+        throw;
+    }
+    commit(db);
+}
+
+void migrate(sqlite3 *db)
+{
+    const qint64 version = schemaVersion(db);
+    if (version == currentSchemaVersion)
+        return;
+    if (version != 0 && version != 1)
+        throw SessionStorageFailure::unsupportedSchema();
+    if (version == 0)
+        runScript(db, creationScript);
+    addPendingSessions(db);
+}
+
 } // namespace
+
+void rollBack(sqlite3 *db)
+{
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void beginWrite(sqlite3 *db)
+{
+    const int result = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (result != SQLITE_OK)
+        throw SessionStorageFailure::database(result);
+}
+
+void commit(sqlite3 *db)
+{
+    const int result = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    if (result != SQLITE_OK) {
+        rollBack(db);
+        throw SessionStorageFailure::database(result);
+    }
+}
 
 void ConnectionCloser::operator()(sqlite3 *db) const noexcept
 {

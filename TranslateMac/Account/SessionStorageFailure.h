@@ -17,6 +17,8 @@ public:
         unavailable,
         invalidCredentials,
         unsupportedSchema,
+        // A created session to be recorded, or one read back, that no settlement could use.
+        invalidPendingSession,
     };
 
     static SessionStorageFailure database(qint32 resultCode)
@@ -31,6 +33,10 @@ public:
     static SessionStorageFailure unsupportedSchema()
     {
         return SessionStorageFailure(Case::unsupportedSchema);
+    }
+    static SessionStorageFailure invalidPendingSession()
+    {
+        return SessionStorageFailure(Case::invalidPendingSession);
     }
 
     Case kind() const noexcept { return m_case; }

@@ -93,6 +93,29 @@ protected:
             client->socket.sendBinaryMessage(pcm.mid(at, 3200));
     }
 
+    qint64 sessionId() const { return session["sessionId"].toInteger(); }
+    // The service's read-back of this test's session.
+    QJsonObject readBack() const
+    {
+        const QJsonArray sessions
+            = localService().control("GET", "/control/sessions")["sessions"].toArray();
+        for (const QJsonValue &entry : sessions) {
+            if (entry["sessionId"].toInteger() == sessionId())
+                return entry.toObject();
+        }
+        return {};
+    }
+    void abandonAfter(qint64 milliseconds)
+    {
+        localService().control(
+            "POST", "/control/session-expiry", { { "abandonedMs", milliseconds } });
+    }
+    // Leaves the socket and the event loop alone for a while, as a client gone away would.
+    static void idle(std::chrono::milliseconds time)
+    {
+        TestSupport::spinUntil([] { return false; }, time);
+    }
+
     QString token;
     QJsonObject session;
     std::optional<SocketClient> client;
@@ -185,6 +208,58 @@ TEST_F(LocalServiceTests, StopReadingBacksUpTheClientsSends)
     localService().control("POST", "/control/socket", { { "action", "resumeReading" } });
     EXPECT_TRUE(TestSupport::spinUntil(
         [&] { return received() == frames * 3200; }, std::chrono::seconds(20)));
+}
+
+TEST_F(LocalServiceTests, SessionLeftWithoutASocketExpiresChargedForWhatItReceived)
+{
+    connect();
+    sendAudio(tone(1500, 1000) + silence(500));
+    ASSERT_TRUE(client->waitFor("asr.final"));
+    abandonAfter(300);
+    idle(std::chrono::milliseconds(450));
+    EXPECT_FALSE(readBack()["settled"].toBool()) << "a session with an open socket is kept";
+
+    client->socket.abort();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return readBack()["settled"].toBool(); }));
+    EXPECT_EQ(readBack()["status"], "EXPIRED");
+    EXPECT_EQ(readBack()["chargedPoints"].toInteger(), 10); // one started minute
+    EXPECT_EQ(readBack()["audioBytes"].toInteger(), 64000);
+
+    // A client settling later hears the same settlement, and the account can start again.
+    const QJsonObject finished = callService(localService(), "POST",
+        QStringLiteral("v1/translation/sessions/%1/finish").arg(sessionId()),
+        { { "reason", "USER_STOPPED" } }, token)
+                                     .envelope;
+    EXPECT_EQ(finished["data"]["status"], "EXPIRED");
+    EXPECT_EQ(finished["data"]["segments"].toArray().size(), 1);
+    const QJsonObject next = createTextSession(
+        [this](const QByteArray &method, const QString &path, const QJsonObject &body) {
+            return callService(
+                localService(), method, path, body, token, method == "POST" ? "key-2" : "")
+                .envelope.value("data");
+        });
+    EXPECT_GT(next["sessionId"].toInteger(), sessionId()) << "refused with 3011?";
+}
+
+TEST_F(LocalServiceTests, ReconnectingInTimeOrExpiryOffKeepsTheSession)
+{
+    connect();
+    abandonAfter(1500);
+    client->socket.abort();
+    const QJsonObject ticket = callService(localService(), "POST",
+        QStringLiteral("v1/translation/sessions/%1/ws-ticket").arg(sessionId()),
+        { { "lastReceivedSegmentSeq", 0 } }, token)
+                                   .envelope["data"]
+                                   .toObject();
+    client.emplace(ticket["wsUrl"].toString());
+    ASSERT_TRUE(client->waitFor("session.ready"));
+    idle(std::chrono::milliseconds(1800));
+    EXPECT_FALSE(readBack()["settled"].toBool());
+
+    abandonAfter(0);
+    client->socket.abort();
+    idle(std::chrono::milliseconds(600));
+    EXPECT_FALSE(readBack()["settled"].toBool()) << "expiry is off";
 }
 
 } // namespace
