@@ -6,7 +6,9 @@
 #include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
 #include "TranslateMac/Screens/Captions/FollowingCaptions.h"
 
+#include <QDir>
 #include <QLinearGradient>
+
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
@@ -110,6 +112,7 @@ TEST_F(FloatingLookTest, EveryStyleAtTheLargestSizeShowsTwoLinesPerLanguageIn128
         EXPECT_GE(shown.top(), 12) << name;
         const QString file = QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/11-floating-%1-largest.png")
                                  .arg(QLatin1String(name));
+        QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
         ASSERT_TRUE(overVideo(*view).save(file));
     }
 }
@@ -141,6 +144,9 @@ TEST_F(FloatingLookTest, TheBackgroundOpacityKeepsTheTextOpaque)
     view->setBackgroundOpacity(30);
     settle();
     const QImage image = view->grab().toImage();
+    for (int y : { 2, 20, 60, 100, view->height() - 10, view->height() - 4, view->height() - 1 })
+        std::cerr << "y " << y << " alpha " << image.pixelColor(view->width() / 2, y).alpha()
+                  << " size " << view->width() << "x" << view->height() << "\n";
     EXPECT_NEAR(image.pixelColor(view->width() / 2, view->height() - 4).alpha(), 76, 3);
 }
 

@@ -39,7 +39,7 @@ TEST_F(SteadyCaptionsTest, RepeatedWordsSettleAndOnlyTheTailFollowsTheService)
         { "a first partial settles nothing", { { "The cat" } }, "The cat", "" },
         { "a word repeated in the next update settles", { { "The cat" }, { "The cat sat" } },
             "The cat sat", "The " },
-        { "the last word of a partial never settles", { { "The cat" }, { "The cat" } }, "The cat",
+        { "the last word of a partial never settles", { { "The cat" }, { "The cat " } }, "The cat ",
             "The " },
         { "settled words stay when the service rewrites them",
             { { "I scream for" }, { "I scream for ice" }, { "Ice cream for ice cream" } },

@@ -241,7 +241,7 @@ void FloatingSubtitleView::applyLook()
     QColor background = palette.background;
     // A window with nothing behind its text still shows where it is while the pointer is over
     // it, so it can be found, moved and resized.
-    if (m_hovering && background.alpha() < 90)
+    if (m_hovering && palette.style == FloatingStyle::outline)
         background = QColor(0, 0, 0, 90);
     const QString border = palette.style == FloatingStyle::light && palette.rounded
         ? QStringLiteral("border: 1px solid rgba(0, 0, 0, 28);")
@@ -337,7 +337,7 @@ void FloatingSubtitleView::setHovering(bool hovering)
     if (hovering == m_hovering)
         return;
     m_hovering = hovering;
-    if (m_style.palette.background.alpha() < 90)
+    if (m_style.palette.style == FloatingStyle::outline)
         applyLook();
     const double target = hovering ? 1.0 : 0.0;
     if (Motion::reduceMotion()) {

@@ -90,7 +90,6 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     layout->addWidget(m_scroll);
 
     m_fadeBand = new FadeBand(options.fadeColour, this);
-    setFadeColour(options.fadeColour);
     m_return = new QPushButton(this);
     m_return->setObjectName(QStringLiteral("floatingReturn"));
     m_return->setIcon(Theme::icon(QStringLiteral("arrow.down")));
@@ -98,6 +97,7 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     m_return->setCursor(Qt::PointingHandCursor);
     m_return->hide();
     connect(m_return, &QPushButton::clicked, this, [this] { setFollowing(true); });
+    setFadeColour(options.fadeColour);
 
     m_scrollAnimation = new QPropertyAnimation(m_scroll->verticalScrollBar(), "value", this);
     m_scrollAnimation->setDuration(scrollMilliseconds);
@@ -106,12 +106,14 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
         if (following())
             scrollToLatest();
     });
-    // The scroll bar is beside the list, not in it: dragging its handle, wheeling over it or
-    // paging with it towards older captions stops following as scrolling the list does. Only
-    // the user's actions trigger actions; following's own scrolling sets the value directly.
+    // The scroll bar is beside the list, not in it: dragging its handle or paging with it
+    // towards older captions stops following as scrolling the list does (a wheel over it is
+    // judged with the list's wheels, below). Only the user's actions trigger actions; following's
+    // own scrolling sets the value directly.
     QScrollBar *bar = m_scroll->verticalScrollBar();
-    connect(bar, &QScrollBar::actionTriggered, this, [this, bar] {
-        if (following() && bar->sliderPosition() < bar->value())
+    connect(bar, &QScrollBar::actionTriggered, this, [this, bar](int action) {
+        const bool wheel = action == QAbstractSlider::SliderMove && !bar->isSliderDown();
+        if (following() && !wheel && bar->sliderPosition() < bar->value())
             setFollowing(false);
     });
 }
@@ -413,7 +415,11 @@ bool FollowingCaptions::eventFilter(QObject *watched, QEvent *event)
         return false;
     const QPointF global = wheel ? static_cast<QWheelEvent *>(event)->globalPosition()
                                  : static_cast<QMouseEvent *>(event)->globalPosition();
-    if (!m_region->rect().contains(m_region->mapFromGlobal(global).toPoint()))
+    const QScrollBar *bar = m_scroll->verticalScrollBar();
+    const bool overList = m_region->rect().contains(m_region->mapFromGlobal(global).toPoint());
+    const bool overBar
+        = bar->isVisible() && bar->rect().contains(bar->mapFromGlobal(global).toPoint());
+    if (!overList && !(wheel && overBar))
         return false;
     if (wheel) {
         if (FollowState::stopsFollowingOnScroll(verticalDelta(*static_cast<QWheelEvent *>(event))))

@@ -21,8 +21,9 @@ QStringList SteadyText::words(const QString &text)
     qsizetype i = 0;
     while (i < text.size()) {
         const qsizetype start = i;
-        if (text[i].isSpace()) {
-            // Leading spaces belong to the first word.
+        while (i < text.size() && text[i].isSpace()) // leading spaces belong to the first word
+            ++i;
+        if (i == text.size()) {
         } else if (standsAlone(text[i])) {
             ++i;
         } else {
