@@ -25,9 +25,9 @@ QString rejectedMessage(qint64 code)
     case 3014:
         return QStringLiteral("当前翻译方向暂时不可用，请选择其他方向或稍后重试。");
     case 3016:
-        return QStringLiteral("此功能需要高级订阅。当前 Mac 版本使用纯字幕模式。");
+        return QStringLiteral("此功能需要高级订阅。当前 Linux 版本使用纯字幕模式。");
     case 3017:
-        return QStringLiteral("高级订阅已到期。当前 Mac 版本使用纯字幕模式。");
+        return QStringLiteral("高级订阅已到期。当前 Linux 版本使用纯字幕模式。");
     case 4002:
         return QStringLiteral("提交的信息有误，请检查手机号、验证码或翻译方向。");
     default:

@@ -1,9 +1,10 @@
 #include "FloatingSubtitlePanel.h"
 
-#include "TranslateMac/Screens/Common/Theme.h"
+#include "Compositing.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSettings>
@@ -30,6 +31,15 @@ QSettings settings()
     return QSettings(QStringLiteral("Quorvel"), QStringLiteral("QuorvelTranslate"));
 }
 
+// Calls the content's invokable `signature` with `value` when the content has one.
+template <typename Value> void tellContent(QWidget *content, const char *signature, Value value)
+{
+    const QMetaObject *meta = content->metaObject();
+    const int index = meta->indexOfMethod(signature);
+    if (index >= 0)
+        meta->method(index).invoke(content, Qt::DirectConnection, Q_ARG(Value, value));
+}
+
 } // namespace
 
 QRect initialPanelGeometry(const QRect &available)
@@ -47,9 +57,17 @@ FloatingSubtitlePanel::FloatingSubtitlePanel(QWidget *content, QWidget *parent)
     setWindowTitle(QStringLiteral("Quorvel悬浮字幕"));
     setObjectName(QStringLiteral("floatingSubtitles"));
     setAttribute(Qt::WA_ShowWithoutActivating);
-    // The content's background is translucent with the chosen opacity; the captions stay
-    // opaque, and the thin resize border around the content is not painted at all.
-    setAttribute(Qt::WA_TranslucentBackground);
+    // With a compositor the content's background is translucent with the chosen opacity (the
+    // captions stay opaque) and the thin resize border around it is not painted at all. Without
+    // one, translucent pixels show black: the window is opaque, the border a plain frame.
+    m_compositing = desktopComposites();
+    setAttribute(Qt::WA_TranslucentBackground, m_compositing);
+    if (!m_compositing) {
+        QPalette frame = palette();
+        frame.setColor(QPalette::Window, frameColour());
+        setPalette(frame);
+        setAutoFillBackground(true);
+    }
     setMinimumSize(minimumPanelSize);
     resize(defaultSize);
     setMouseTracking(true);
@@ -63,6 +81,7 @@ FloatingSubtitlePanel::FloatingSubtitlePanel(QWidget *content, QWidget *parent)
     m_clickThrough = stored.value(clickThroughKey, false).toBool();
     m_opacity = std::clamp(stored.value(opacityKey, defaultOpacity).toInt(), minimumOpacity, 100);
     setWindowFlag(Qt::WindowTransparentForInput, m_clickThrough);
+    tellContent(content, "setCompositing(bool)", m_compositing);
     applyBackgroundOpacity();
 }
 
@@ -159,18 +178,10 @@ void FloatingSubtitlePanel::mouseMoveEvent(QMouseEvent *event)
 
 void FloatingSubtitlePanel::applyBackgroundOpacity()
 {
-    // The content paints its own background on a child of that name, in the theme's colour.
-    auto *background = findChild<QWidget *>(QStringLiteral("floatingBackground"));
-    if (!background)
-        return;
-    QColor colour = Theme::floatingBackground();
-    colour.setAlphaF(colour.alphaF() * m_opacity / 100.0);
-    background->setStyleSheet(QStringLiteral("#floatingBackground { background: rgba(%1, %2, %3, "
-                                             "%4); border-radius: 14px; }")
-                                  .arg(colour.red())
-                                  .arg(colour.green())
-                                  .arg(colour.blue())
-                                  .arg(colour.alpha()));
+    // The content paints its own background in its style's colour; a content without that
+    // notion ignores the call.
+    if (QWidget *content = layout()->itemAt(0)->widget())
+        tellContent(content, "setBackgroundOpacity(int)", m_opacity);
 }
 
 void FloatingSubtitlePanel::moveEvent(QMoveEvent *event)

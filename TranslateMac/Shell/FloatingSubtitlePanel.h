@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -27,7 +28,9 @@ public:
     static const QString clickThroughKey;
     static const QString opacityKey;
     static constexpr int minimumOpacity = 20;
-    static constexpr int defaultOpacity = 85;
+    static constexpr int defaultOpacity = 100;
+    // The resize border's colour when the desktop does not composite.
+    static QColor frameColour() { return QColor(0x8A, 0x8F, 0x98); }
 
     // Takes ownership of `content`.
     explicit FloatingSubtitlePanel(QWidget *content, QWidget *parent = nullptr);
@@ -36,6 +39,8 @@ public:
     // place.
     void present();
 
+    // Whether the desktop composited translucent windows when the panel was made.
+    bool compositing() const { return m_compositing; }
     bool clickThrough() const { return m_clickThrough; }
     void setClickThrough(bool enabled);
     // Percent, from minimumOpacity to 100.
@@ -60,6 +65,7 @@ private:
     void applyBackgroundOpacity();
 
     bool m_placed = false;
+    bool m_compositing = true;
     bool m_clickThrough = false;
     int m_opacity = defaultOpacity;
 };

@@ -2,6 +2,7 @@
 
 #include "TranslateMac/AppModel/ListeningState.h"
 
+#include <QKeySequence>
 #include <QString>
 
 namespace TranslateMac {
@@ -46,6 +47,7 @@ inline const QString panelTitle = QStringLiteral("Quorvel悬浮字幕");
 // The floating window's own settings, reachable from the tray so a click-through window can
 // always be given its pointer input back.
 inline const QString clickThrough = QStringLiteral("悬浮字幕点击穿透");
+inline const QKeySequence clickThroughShortcut { QStringLiteral("Ctrl+Shift+T") };
 inline const QString backgroundOpacity = QStringLiteral("悬浮字幕背景不透明度");
 } // namespace MenuTexts
 

@@ -57,6 +57,8 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(
         [this] { m_delegate->attach(*m_model); });
     connect(
         m_delegate.get(), &AppDelegate::panelCreated, m_menuBar.get(), &MenuBarControls::setPanel);
+    connect(
+        m_delegate.get(), &AppDelegate::panelCreated, m_window.get(), &WorkspaceWindow::setPanel);
     connect(m_delegate.get(), &AppDelegate::quitAnswered, this, [this](bool quit) {
         if (quit)
             Q_EMIT terminate();

@@ -1,5 +1,6 @@
 #include "WorkspaceWindow.h"
 
+#include "FloatingSubtitlePanel.h"
 #include "MenuRules.h"
 
 #include "TranslateMac/AppModel/AppModel.h"
@@ -51,6 +52,14 @@ WorkspaceWindow::WorkspaceWindow(
         [this] { m_model.setOverlayVisible(!m_model.overlayVisible()); });
     m_toggleOverlay->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     m_toggleOverlay->setShortcutContext(Qt::ApplicationShortcut);
+    m_clickThrough = window->addAction(MenuTexts::clickThrough, this, [this](bool checked) {
+        if (m_panel)
+            m_panel->setClickThrough(checked);
+    });
+    m_clickThrough->setCheckable(true);
+    m_clickThrough->setShortcut(MenuTexts::clickThroughShortcut);
+    m_clickThrough->setShortcutContext(Qt::ApplicationShortcut);
+    refreshClickThrough();
 
     connect(&m_model, &AppModel::changed, this, &WorkspaceWindow::refresh);
     connect(
@@ -73,6 +82,20 @@ void WorkspaceWindow::refresh()
     const MenuPresentation menus = presentMenus(MenuInputs::from(m_model));
     m_checkForUpdates->setEnabled(menus.checkForUpdatesEnabled);
     m_toggleOverlay->setEnabled(menus.overlayEnabled);
+}
+
+void WorkspaceWindow::setPanel(FloatingSubtitlePanel *panel)
+{
+    m_panel = panel;
+    connect(panel, &FloatingSubtitlePanel::clickThroughChanged, this,
+        &WorkspaceWindow::refreshClickThrough);
+    refreshClickThrough();
+}
+
+void WorkspaceWindow::refreshClickThrough()
+{
+    m_clickThrough->setEnabled(m_panel);
+    m_clickThrough->setChecked(m_panel && m_panel->clickThrough());
 }
 
 void WorkspaceWindow::showEvent(QShowEvent *event)

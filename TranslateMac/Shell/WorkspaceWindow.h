@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 
@@ -9,6 +10,7 @@ class QAction;
 namespace TranslateMac {
 
 class AppModel;
+class FloatingSubtitlePanel;
 
 // The single workspace window: the root content under a menu bar with the application menu
 // ("检查更新…") and the window menu ("显示 / 隐藏悬浮字幕").
@@ -27,6 +29,11 @@ public:
 
     QAction *checkForUpdatesAction() const { return m_checkForUpdates; }
     QAction *toggleOverlayAction() const { return m_toggleOverlay; }
+    QAction *clickThroughAction() const { return m_clickThrough; }
+    // The floating panel whose click-through the window menu switches (disabled until it
+    // exists). The shortcut works in every window of the application, so a panel that lets
+    // clicks through can be given its input back without reaching it.
+    void setPanel(FloatingSubtitlePanel *panel);
 
 Q_SIGNALS:
     // Each time the content is shown.
@@ -38,11 +45,14 @@ protected:
 
 private:
     void refresh();
+    void refreshClickThrough();
 
     AppModel &m_model;
     std::function<void()> m_quit;
     QAction *m_checkForUpdates = nullptr;
     QAction *m_toggleOverlay = nullptr;
+    QAction *m_clickThrough = nullptr;
+    QPointer<FloatingSubtitlePanel> m_panel;
 };
 
 } // namespace TranslateMac

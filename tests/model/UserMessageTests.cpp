@@ -44,9 +44,9 @@ TEST(UserMessages, EveryFailureShowsItsExactText)
         described("rejected 3014", F::rejected(3014),
             "当前翻译方向暂时不可用，请选择其他方向或稍后重试。"),
         described("rejected 3016", F::rejected(3016),
-            "此功能需要高级订阅。当前 Mac 版本使用纯字幕模式。"),
+            "此功能需要高级订阅。当前 Linux 版本使用纯字幕模式。"),
         described(
-            "rejected 3017", F::rejected(3017), "高级订阅已到期。当前 Mac 版本使用纯字幕模式。"),
+            "rejected 3017", F::rejected(3017), "高级订阅已到期。当前 Linux 版本使用纯字幕模式。"),
         described(
             "rejected 4002", F::rejected(4002), "提交的信息有误，请检查手机号、验证码或翻译方向。"),
         described("rejected 500", F::rejected(500), "请求未能完成（500），请稍后重试。"),

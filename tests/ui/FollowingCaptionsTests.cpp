@@ -20,7 +20,10 @@ namespace {
 class PlainRow : public CaptionRowView {
 public:
     PlainRow() : m_label(new QLabel(this)) { setFixedHeight(40); }
-    void showCaption(const Caption &caption, bool) override { m_label->setText(caption.target); }
+    void showCaption(const ShownCaption &caption, bool) override
+    {
+        m_label->setText(caption.target);
+    }
 
 private:
     QLabel *m_label;
@@ -175,7 +178,7 @@ TEST_F(FollowingCaptionsTest, ANewCaptionRedrawsOnlyItselfAndTheFormerLatest)
     class CountingRow : public PlainRow {
     public:
         explicit CountingRow(int &shown) : m_shown(shown) { }
-        void showCaption(const Caption &caption, bool latest) override
+        void showCaption(const ShownCaption &caption, bool latest) override
         {
             ++m_shown;
             PlainRow::showCaption(caption, latest);
@@ -211,4 +214,66 @@ TEST_F(FollowingCaptionsTest, RemovedRowsInViewFadeOut)
     EXPECT_EQ(list->rowCount(), 2);
     EXPECT_EQ(ghosts().size(), 1);
     EXPECT_TRUE(TestSupport::spinUntil([&] { return ghosts().isEmpty(); }, 5s));
+}
+
+TEST_F(FollowingCaptionsTest, WorkingTheScrollBarTowardsOlderCaptionsStopsFollowing)
+{
+    struct Case {
+        const char *name;
+        std::function<void(QScrollBar &)> act;
+        bool stillFollowing;
+    };
+    const Case cases[] = {
+        { "wheel back over the bar",
+            [this](QScrollBar &bar) { wheel(&bar, bar.rect().center(), 1); }, false },
+        { "wheel forward over the bar",
+            [this](QScrollBar &bar) { wheel(&bar, bar.rect().center(), -1); }, true },
+        { "drag the handle up",
+            [](QScrollBar &bar) {
+                bar.setSliderDown(true);
+                bar.setSliderPosition(bar.maximum() / 2);
+                bar.setSliderDown(false);
+            },
+            false },
+        { "page up", [](QScrollBar &bar) { bar.triggerAction(QAbstractSlider::SliderPageStepSub); },
+            false },
+        { "page down at the end",
+            [](QScrollBar &bar) { bar.triggerAction(QAbstractSlider::SliderPageStepAdd); }, true },
+    };
+    for (const Case &c : cases) {
+        build(true);
+        QScrollBar &bar = *list->scrollArea().verticalScrollBar();
+        ASSERT_TRUE(list->showsLatest()) << c.name;
+        c.act(bar);
+        EXPECT_EQ(list->following(), c.stillFollowing) << c.name;
+    }
+}
+
+TEST_F(FollowingCaptionsTest, FollowingsOwnScrollingNeverStopsIt)
+{
+    build(true);
+    list->setCaptions(captions(60));
+    settle();
+    EXPECT_TRUE(list->following());
+    EXPECT_TRUE(list->showsLatest());
+}
+
+TEST_F(FollowingCaptionsTest, ANewSessionStartsWithNoCountAndFollows)
+{
+    build(true);
+    wheelOnList(1);
+    list->setCaptions(captions(21));
+    list->setCaptions(captions(22));
+    ASSERT_EQ(list->unseen(), 2);
+    bool told = false;
+    QObject::connect(list, &FollowingCaptions::followingChanged, [&](bool on) { told = on; });
+    list->setCaptions({}); // the model's new transcript
+    EXPECT_EQ(list->unseen(), 0);
+    EXPECT_TRUE(list->following());
+    EXPECT_TRUE(told);
+    EXPECT_EQ(list->rowCount(), 0);
+    EXPECT_FALSE(list->returnButton().isVisible());
+    list->setCaptions(captions(1)); // what the new session opens with is not news
+    list->setCaptions(captions(2));
+    EXPECT_EQ(list->unseen(), 0);
 }

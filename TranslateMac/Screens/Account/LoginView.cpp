@@ -54,7 +54,7 @@ QWidget *LoginView::buildIntroduction()
         SymbolIcons::drawn(QStringLiteral("captions.bubble"), Theme::accent()).pixmap(36, 36));
     auto *name = Controls::label(QStringLiteral("Quorvel"), intro);
     name->setFont(Theme::font(20, QFont::Bold));
-    auto *edition = Controls::label(QStringLiteral("Mac 版"), intro, QStringLiteral("secondary"));
+    auto *edition = Controls::label(QStringLiteral("Linux 版"), intro, QStringLiteral("secondary"));
     brand->addWidget(mark);
     brand->addWidget(name);
     brand->addWidget(edition, 0, Qt::AlignBottom);
@@ -177,7 +177,7 @@ QWidget *LoginView::buildPhoneForm()
     column->addWidget(
         Controls::label(QStringLiteral("新号码自动注册"), page, QStringLiteral("secondary")));
     column->addWidget(
-        Controls::label(QStringLiteral("确认后自动登录此 Mac"), page, QStringLiteral("secondary")));
+        Controls::label(QStringLiteral("确认后自动登录此电脑"), page, QStringLiteral("secondary")));
     column->addWidget(m_submit);
     column->addStretch(1);
 

@@ -16,9 +16,15 @@ QString plain(const Block &block)
     return block.text + (block.cursor ? cursor : QString());
 }
 
-QString html(const Block &block, const QColor &cursorColour, const QColor &placeholderColour)
+QString html(const Block &block, const QColor &cursorColour, const QColor &placeholderColour,
+    const QColor &changingColour)
 {
     QString text = block.text.toHtmlEscaped();
+    if (!block.placeholder && changingColour.isValid() && block.settled >= 0
+        && block.settled < block.text.size())
+        text = block.text.left(block.settled).toHtmlEscaped()
+            + QStringLiteral("<span style=\"color:%1\">%2</span>")
+                  .arg(changingColour.name(), block.text.mid(block.settled).toHtmlEscaped());
     if (block.placeholder && placeholderColour.isValid())
         text = QStringLiteral("<span style=\"color:%1\">%2</span>")
                    .arg(placeholderColour.name(), text);

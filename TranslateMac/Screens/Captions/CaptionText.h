@@ -16,14 +16,19 @@ struct Block {
     QString text;
     bool placeholder = false;
     bool cursor = false;
+    // How many characters from the start are settled (the rest may still be rewritten); all
+    // of them when negative.
+    qsizetype settled = -1;
     friend bool operator==(const Block &, const Block &) = default;
 };
 
 // The block as shown: its text, then the cursor when it has one.
 QString plain(const Block &block);
 // The block as rich text: the escaped text (a placeholder in `placeholderColour` when that is
-// valid) and the cursor in `cursorColour`.
-QString html(const Block &block, const QColor &cursorColour, const QColor &placeholderColour = {});
+// valid; the unsettled tail in `changingColour` when that is valid) and the cursor in
+// `cursorColour`.
+QString html(const Block &block, const QColor &cursorColour, const QColor &placeholderColour = {},
+    const QColor &changingColour = {});
 
 // The workspace row's "原文" block: the source text, or "正在识别" while empty.
 Block source(const TranslateCore::Caption &caption, bool latest);

@@ -1,15 +1,9 @@
 #include "TranslateMac/Screens/Captions/FloatingLine.h"
 
 #include "TranslateMac/Screens/Captions/CaptionText.h"
-#include "TranslateMac/Screens/Common/Controls.h"
-#include "TranslateMac/Screens/Common/Motion.h"
+#include "TranslateMac/Screens/Captions/CaptionTextView.h"
 #include "TranslateMac/Screens/Common/Theme.h"
 
-#include <QGraphicsOpacityEffect>
-#include <QPropertyAnimation>
-
-#include <QLabel>
-#include <QPalette>
 #include <QVBoxLayout>
 
 namespace TranslateMac {
@@ -17,68 +11,68 @@ namespace TranslateMac {
 FloatingLine::FloatingLine(const FloatingLineStyle &style, QWidget *parent)
     : CaptionRowView(parent), m_style(style)
 {
-    m_target = new QLabel(this);
-    m_source = new QLabel(this);
-    for (QLabel *label : { m_target, m_source }) {
-        label->setWordWrap(true);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        label->setTextFormat(Qt::RichText);
+    m_target = new CaptionTextView(this);
+    m_source = new CaptionTextView(this);
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(14, 2, 14, 2);
+    m_layout->setSpacing(2);
+    m_layout->addWidget(m_target);
+    m_layout->addWidget(m_source);
+}
+
+void FloatingLine::showCaption(const ShownCaption &caption, bool latest)
+{
+    const FloatingSettings &settings = m_style.settings;
+    const FloatingPalette &palette = m_style.palette;
+    CaptionText::Block target = CaptionText::floatingTarget(caption, latest, m_style.owningSession);
+    if (!target.placeholder)
+        target.settled = caption.targetSettled;
+
+    CaptionTextView::Look targetLook;
+    targetLook.font = Theme::font(settings.translationSize, QFont::DemiBold);
+    targetLook.text = target.placeholder ? palette.placeholder : palette.text;
+    targetLook.changing = palette.changingText;
+    targetLook.cursor = palette.cursor;
+    targetLook.outline = palette.outline;
+    targetLook.maxLines = settings.translationLines;
+    targetLook.rightToLeft = m_style.rightToLeft;
+    m_target->setLook(targetLook);
+    m_target->setContent(target.text, target.settled, target.cursor);
+
+    // Alone, the source stands in for the translation: its placeholder and cursor.
+    const bool sourceAlone = !settings.showTranslation;
+    CaptionText::Block source = sourceAlone
+        ? CaptionText::source(caption, latest && m_style.owningSession)
+        : CaptionText::Block { caption.source, false, false };
+    if (!source.placeholder)
+        source.settled = caption.sourceSettled;
+    CaptionTextView::Look sourceLook = targetLook;
+    sourceLook.font
+        = Theme::font(settings.sourceSize, sourceAlone ? QFont::DemiBold : QFont::Normal);
+    sourceLook.text = source.placeholder ? palette.placeholder
+        : sourceAlone                    ? palette.text
+                                         : palette.sourceText;
+    sourceLook.maxLines = settings.sourceLines;
+    sourceLook.rightToLeft = false;
+    m_source->setLook(sourceLook);
+    m_source->setContent(source.text, source.settled, source.cursor);
+
+    m_target->setVisible(settings.showTranslation);
+    m_source->setVisible(settings.showSource && !source.text.isEmpty());
+    // The first of the two in the column is the one on top.
+    if ((m_layout->indexOf(m_source) == 0) != settings.sourceOnTop) {
+        m_layout->removeWidget(m_source);
+        m_layout->insertWidget(settings.sourceOnTop ? 0 : 1, m_source);
     }
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(14, 2, 14, 2);
-    layout->setSpacing(2);
-    layout->addWidget(m_target);
-    layout->addWidget(m_source);
-    QPalette dim = m_source->palette();
-    dim.setColor(QPalette::WindowText, QColor(255, 255, 255, 150));
-    m_source->setPalette(dim);
-}
-
-void FloatingLine::showCaption(const TranslateCore::Caption &caption, bool latest)
-{
-    const CaptionText::Block target
-        = CaptionText::floatingTarget(caption, latest, m_style.owningSession);
-    const QString before = std::exchange(m_plainTarget, CaptionText::plain(target));
-    if (!before.isEmpty() && before != m_plainTarget)
-        easeInChange();
-    m_target->setText(CaptionText::html(target, Theme::accent().lighter(130)));
-    m_target->setFont(Theme::font(m_style.size, QFont::DemiBold));
-    QPalette palette = m_target->palette();
-    palette.setColor(
-        QPalette::WindowText, target.placeholder ? QColor(255, 255, 255, 140) : Qt::white);
-    m_target->setPalette(palette);
-    Controls::setRightToLeft(m_target, m_style.rightToLeft);
-
-    m_source->setVisible(m_style.showSource);
-    m_sourcePlain = caption.source;
-    m_source->setText(caption.source.toHtmlEscaped());
-    m_source->setFont(Theme::font(qMax(11.0, m_style.size * 0.55)));
-}
-
-void FloatingLine::easeInChange()
-{
-    if (Motion::reduceMotion() || !isVisible() || m_target->graphicsEffect())
-        return;
-    auto *opacity = new QGraphicsOpacityEffect(m_target);
-    m_target->setGraphicsEffect(opacity);
-    auto *fade = new QPropertyAnimation(opacity, "opacity", m_target);
-    fade->setDuration(300);
-    fade->setEasingCurve(Motion::easeOut);
-    fade->setStartValue(0.55);
-    fade->setEndValue(1.0);
-    // The effect costs a render pass per frame: drop it once the text is in place.
-    connect(fade, &QPropertyAnimation::finished, m_target,
-        [this] { m_target->setGraphicsEffect(nullptr); });
-    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 QString FloatingLine::targetText() const
 {
-    return m_plainTarget;
+    return m_target->isHidden() ? QString() : m_target->shownText();
 }
 QString FloatingLine::sourceText() const
 {
-    return m_source->isHidden() ? QString() : m_sourcePlain;
+    return m_source->isHidden() ? QString() : m_source->text();
 }
 bool FloatingLine::sourceShown() const
 {

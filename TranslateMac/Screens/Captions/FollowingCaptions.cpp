@@ -32,6 +32,11 @@ public:
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
+    void setColour(const QColor &colour)
+    {
+        m_colour = colour;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -92,6 +97,7 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     m_return->setCursor(Qt::PointingHandCursor);
     m_return->hide();
     connect(m_return, &QPushButton::clicked, this, [this] { setFollowing(true); });
+    setFadeColour(options.fadeColour);
 
     m_scrollAnimation = new QPropertyAnimation(m_scroll->verticalScrollBar(), "value", this);
     m_scrollAnimation->setDuration(scrollMilliseconds);
@@ -99,6 +105,16 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
         if (following())
             scrollToLatest();
+    });
+    // The scroll bar is beside the list, not in it: dragging its handle or paging with it
+    // towards older captions stops following as scrolling the list does (a wheel over it is
+    // judged with the list's wheels, below). Only the user's actions trigger actions; following's
+    // own scrolling sets the value directly.
+    QScrollBar *bar = m_scroll->verticalScrollBar();
+    connect(bar, &QScrollBar::actionTriggered, this, [this, bar](int action) {
+        const bool wheel = action == QAbstractSlider::SliderMove && !bar->isSliderDown();
+        if (following() && !wheel && bar->sliderPosition() < bar->value())
+            setFollowing(false);
     });
 }
 
@@ -109,6 +125,10 @@ FollowingCaptions::~FollowingCaptions()
 
 void FollowingCaptions::setCaptions(const QList<TranslateCore::Caption> &captions)
 {
+    if (captions.isEmpty()) {
+        clear();
+        return;
+    }
     if (m_hasShownCaptions && captions == m_captions)
         return;
     const QList<TranslateCore::Caption> previous = std::exchange(m_captions, captions);
@@ -125,10 +145,57 @@ void FollowingCaptions::setCaptions(const QList<TranslateCore::Caption> &caption
         QTimer::singleShot(0, this, [this] { scrollToLatest(); });
 }
 
+void FollowingCaptions::setFadeColour(const QColor &background)
+{
+    m_options.fadeColour = background;
+    const bool translucent = background.isValid() && background.alpha() < 255;
+    // Over a translucent background a band would add its colour to the background's, a darker
+    // stripe over the oldest line; a mask fades the lines themselves instead. It costs a render
+    // pass of the list per paint, so an opaque background keeps the band.
+    m_fadeBand->setVisible(!translucent);
+    static_cast<FadeBand *>(m_fadeBand)->setColour(background);
+    if (translucent && !m_fadeMask) {
+        m_fadeMask = new QGraphicsOpacityEffect(m_scroll->viewport());
+        m_scroll->viewport()->setGraphicsEffect(m_fadeMask); // owns it
+    } else if (!translucent && m_fadeMask) {
+        m_scroll->viewport()->setGraphicsEffect(nullptr); // deletes it
+        m_fadeMask = nullptr;
+    }
+    placeOverlays();
+}
+
+void FollowingCaptions::clear()
+{
+    // An empty list is a new session (the model replaces the transcript at each start): what
+    // the last one left unread is not news in the next, and the new one opens at its latest.
+    for (CaptionRowView *row : std::as_const(m_rows)) {
+        m_rowsLayout->removeWidget(row);
+        row->deleteLater();
+    }
+    m_rows.clear();
+    m_rowsBySequence.clear();
+    m_steady.clear();
+    m_captions.clear();
+    m_hasShownCaptions = false;
+    const bool wasFollowing = following();
+    m_state = FollowState();
+    if (!wasFollowing)
+        Q_EMIT followingChanged(true);
+    refreshReturnButton();
+}
+
 void FollowingCaptions::refreshRows()
 {
     for (int i = 0; i < m_rows.size(); ++i)
-        m_rows[i]->showCaption(m_captions[i], i == m_rows.size() - 1);
+        m_rows[i]->showCaption(m_steady[m_captions[i].sequence].shown, i == m_rows.size() - 1);
+}
+
+std::optional<ShownCaption> FollowingCaptions::shownCaption(qint64 sequence) const
+{
+    const auto found = m_steady.constFind(sequence);
+    if (found == m_steady.constEnd())
+        return std::nullopt;
+    return found->shown;
 }
 
 CaptionRowView *FollowingCaptions::rowAt(int index) const
@@ -155,6 +222,8 @@ void FollowingCaptions::reconcileRows(const QList<TranslateCore::Caption> &previ
         if (added)
             animateIn(row);
     }
+    for (auto gone = m_rowsBySequence.keyBegin(); gone != m_rowsBySequence.keyEnd(); ++gone)
+        m_steady.remove(*gone);
     for (CaptionRowView *gone : std::as_const(m_rowsBySequence)) {
         animateOut(gone);
         m_rowsLayout->removeWidget(gone);
@@ -173,9 +242,19 @@ void FollowingCaptions::reconcileRows(const QList<TranslateCore::Caption> &previ
         const TranslateCore::Caption &caption = m_captions[i];
         const bool latest = i == m_rows.size() - 1;
         const auto before = shown.constFind(caption.sequence);
-        if (before == shown.constEnd() || *before != caption || latest
-            || caption.sequence == previousLast)
-            m_rows[i]->showCaption(caption, latest);
+        const bool added = before == shown.constEnd();
+        if (!added && *before == caption && !latest && caption.sequence != previousLast)
+            continue;
+        Steady &steady = m_steady[caption.sequence];
+        if (added || before->source != caption.source || before->sourceFinal != caption.sourceFinal)
+            steady.source.update(caption.source, caption.sourceFinal);
+        if (added || before->target != caption.target || before->targetFinal != caption.targetFinal)
+            steady.target.update(caption.target, caption.targetFinal);
+        steady.shown = ShownCaption { caption, steady.source.shown().settled,
+            steady.target.shown().settled };
+        steady.shown.source = steady.source.shown().text;
+        steady.shown.target = steady.target.shown().text;
+        m_rows[i]->showCaption(steady.shown, latest);
     }
 }
 
@@ -278,6 +357,12 @@ void FollowingCaptions::placeOverlays()
 {
     m_fadeBand->setGeometry(0, 0, width(), m_options.fade);
     m_fadeBand->raise();
+    if (m_fadeMask) {
+        QLinearGradient gradient(0, 0, 0, m_options.fade);
+        gradient.setColorAt(0, QColor(0, 0, 0, 0));
+        gradient.setColorAt(1, QColor(0, 0, 0, 255));
+        m_fadeMask->setOpacityMask(gradient);
+    }
     const QSize button = m_return->sizeHint();
     m_return->setGeometry((width() - button.width()) / 2, height() - button.height() - 10,
         button.width(), button.height());
@@ -330,7 +415,11 @@ bool FollowingCaptions::eventFilter(QObject *watched, QEvent *event)
         return false;
     const QPointF global = wheel ? static_cast<QWheelEvent *>(event)->globalPosition()
                                  : static_cast<QMouseEvent *>(event)->globalPosition();
-    if (!m_region->rect().contains(m_region->mapFromGlobal(global).toPoint()))
+    const QScrollBar *bar = m_scroll->verticalScrollBar();
+    const bool overList = m_region->rect().contains(m_region->mapFromGlobal(global).toPoint());
+    const bool overBar
+        = bar->isVisible() && bar->rect().contains(bar->mapFromGlobal(global).toPoint());
+    if (!overList && !(wheel && overBar))
         return false;
     if (wheel) {
         if (FollowState::stopsFollowingOnScroll(verticalDelta(*static_cast<QWheelEvent *>(event))))

@@ -2,6 +2,7 @@
 
 #include "TranslateMac/Screens/Captions/CaptionRowView.h"
 #include "TranslateMac/Screens/Captions/FollowState.h"
+#include "TranslateMac/Screens/Captions/SteadyText.h"
 
 #include "TranslateCore/Subtitles/Caption.h"
 
@@ -11,6 +12,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
+class QGraphicsOpacityEffect;
 class QPropertyAnimation;
 class QPushButton;
 class QScrollArea;
@@ -36,7 +40,10 @@ public:
     FollowingCaptions(Options options, CaptionRowFactory row, QWidget *parent = nullptr);
     ~FollowingCaptions() override;
 
+    // An empty list clears the list and its state: following again, nothing unseen.
     void setCaptions(const QList<TranslateCore::Caption> &captions);
+    // The background under the list, which the fade at the top blends into.
+    void setFadeColour(const QColor &background);
     // Shows every row again (after a change of text size or style).
     void refreshRows();
 
@@ -44,6 +51,9 @@ public:
     void setFollowing(bool following);
     int unseen() const { return m_state.unseen(); }
     qint64 lastSequence() const { return m_state.lastSequence(); }
+
+    // The caption with that sequence as shown (held steady), if the list holds it.
+    std::optional<ShownCaption> shownCaption(qint64 sequence) const;
 
     int rowCount() const { return int(m_rows.size()); }
     CaptionRowView *rowAt(int index) const;
@@ -62,6 +72,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void clear();
     void reconcileRows(const QList<TranslateCore::Caption> &previous);
     void animateIn(CaptionRowView *row);
     void animateOut(CaptionRowView *row);
@@ -77,10 +88,18 @@ private:
     QList<TranslateCore::Caption> m_captions;
     QList<CaptionRowView *> m_rows;
     QHash<qint64, CaptionRowView *> m_rowsBySequence;
+    // Each caption's two texts held steady, and the caption as shown.
+    struct Steady {
+        SteadyText source;
+        SteadyText target;
+        ShownCaption shown;
+    };
+    QHash<qint64, Steady> m_steady;
     bool m_hasShownCaptions = false;
     QScrollArea *m_scroll = nullptr;
     QVBoxLayout *m_rowsLayout = nullptr;
     QWidget *m_fadeBand = nullptr;
+    QGraphicsOpacityEffect *m_fadeMask = nullptr;
     QPushButton *m_return = nullptr;
     QPointer<QWidget> m_region; // the list's viewport, for hit-testing pointer events
     QPropertyAnimation *m_scrollAnimation = nullptr;

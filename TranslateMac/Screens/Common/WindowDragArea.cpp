@@ -1,14 +1,14 @@
 #include "TranslateMac/Screens/Common/WindowDragArea.h"
 
 #include <QMouseEvent>
-#include <QPainter>
-#include <QStyleOption>
 #include <QWindow>
 
 namespace TranslateMac {
 
 WindowDragArea::WindowDragArea(QWidget *parent) : QWidget(parent)
 {
+    // Qt paints a style sheet's background for it; painting it again in a paint event drew a
+    // translucent background twice, darker than asked.
     setAttribute(Qt::WA_StyledBackground);
 }
 
@@ -21,15 +21,6 @@ void WindowDragArea::mousePressEvent(QMouseEvent *event)
     if (QWindow *handle = window()->windowHandle())
         handle->startSystemMove();
     event->accept();
-}
-
-void WindowDragArea::paintEvent(QPaintEvent *)
-{
-    // Lets a style sheet paint the background of this plain QWidget subclass.
-    QStyleOption option;
-    option.initFrom(this);
-    QPainter painter(this);
-    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
 }
 
 } // namespace TranslateMac

@@ -14,7 +14,6 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
 };
 
 } // namespace TranslateMac

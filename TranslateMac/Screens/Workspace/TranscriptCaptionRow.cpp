@@ -40,14 +40,18 @@ TranscriptCaptionRow::TranscriptCaptionRow(const TranscriptRowStyle &style, QWid
     layout->setColumnStretch(1, 1);
 }
 
-void TranscriptCaptionRow::showCaption(const TranslateCore::Caption &caption, bool latest)
+void TranscriptCaptionRow::showCaption(const ShownCaption &caption, bool latest)
 {
-    const CaptionText::Block source = CaptionText::source(caption, latest);
-    const CaptionText::Block target = CaptionText::target(caption, latest);
+    CaptionText::Block source = CaptionText::source(caption, latest);
+    CaptionText::Block target = CaptionText::target(caption, latest);
+    source.settled = caption.sourceSettled;
+    target.settled = caption.targetSettled;
     m_sourcePlain = CaptionText::plain(source);
     m_targetPlain = CaptionText::plain(target);
-    m_source->setText(CaptionText::html(source, Theme::accent(), Theme::secondaryText()));
-    m_target->setText(CaptionText::html(target, Theme::accent(), Theme::secondaryText()));
+    m_source->setText(CaptionText::html(
+        source, Theme::accent(), Theme::secondaryText(), Theme::secondaryText().lighter(135)));
+    m_target->setText(
+        CaptionText::html(target, Theme::accent(), Theme::secondaryText(), Theme::secondaryText()));
     m_source->setFont(Theme::font(std::max(10.0, m_style.size * 0.62)));
     m_target->setFont(Theme::font(m_style.size, QFont::DemiBold));
     Controls::setRightToLeft(m_target, m_style.targetRightToLeft);

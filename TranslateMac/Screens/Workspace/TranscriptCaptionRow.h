@@ -18,7 +18,7 @@ class TranscriptCaptionRow : public CaptionRowView {
 
 public:
     explicit TranscriptCaptionRow(const TranscriptRowStyle &style, QWidget *parent = nullptr);
-    void showCaption(const TranslateCore::Caption &caption, bool latest) override;
+    void showCaption(const ShownCaption &caption, bool latest) override;
 
     QString sourceText() const { return m_sourcePlain; }
     QString targetText() const { return m_targetPlain; }

@@ -11,6 +11,7 @@
 #include "TranslateMac/Screens/Common/SymbolIcons.h"
 #include "TranslateMac/Screens/Common/Theme.h"
 #include "TranslateMac/Screens/Common/UserDefaults.h"
+#include "TranslateMac/Screens/Workspace/LagIndicator.h"
 #include "TranslateMac/Screens/Workspace/LevelMeter.h"
 #include "TranslateMac/Screens/Workspace/TranscriptEmptyState.h"
 #include "TranslateMac/Screens/Workspace/TranscriptPresenter.h"
@@ -66,18 +67,14 @@ TranscriptPane::TranscriptPane(AppModel &model, QWidget *parent) : QWidget(paren
     column->addWidget(m_message);
     column->addWidget(buildFooter());
 
-    auto *startKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Return")), this);
-    auto *stopKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+.")), this);
-    for (QShortcut *key : { startKey, stopKey })
-        key->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(startKey, &QShortcut::activated, this, [this] {
-        if (!m_model.ownsSession() && m_model.canStart())
-            m_model.start();
-    });
-    connect(stopKey, &QShortcut::activated, this, [this] {
-        if (m_model.ownsSession())
-            m_model.stop();
-    });
+    // Window-wide, so they work wherever the focus is (the sidebar, after a picker closed); no
+    // menu action uses these keys. A key only does what the footer button offers under it: in
+    // the pending state the button re-checks the settlement, and no key does that.
+    for (const QString &keys : { QStringLiteral("Ctrl+Return"), QStringLiteral("Ctrl+.") }) {
+        auto *key = new QShortcut(QKeySequence(keys), this);
+        key->setContext(Qt::WindowShortcut);
+        connect(key, &QShortcut::activated, this, [this, keys] { runShortcut(keys); });
+    }
 
     connect(&m_model, &AppModel::changed, this, &TranscriptPane::refresh);
     connect(&m_model, &AppModel::transcriptChanged, this, &TranscriptPane::refreshCaptions);
@@ -125,6 +122,8 @@ QWidget *TranscriptPane::buildHeader()
     row->addWidget(m_status);
     row->addWidget(m_route);
     row->addWidget(m_clock);
+    m_lag = new LagIndicator(m_model, header);
+    row->addWidget(m_lag);
     row->addStretch(1);
     for (QWidget *widget : std::initializer_list<QWidget *> {
              smaller, larger, separator, m_follow, m_copy, exportButton, m_overlay })
@@ -250,12 +249,8 @@ void TranscriptPane::refreshCaptions()
     const auto &captions = m_model.transcript().captions();
     const auto route = m_model.route();
     m_rowStyle.targetRightToLeft = route && route->isTargetRTL();
-    if (captions.isEmpty()) {
-        m_body->setCurrentWidget(m_empty);
-        return;
-    }
     m_captions->setCaptions(captions);
-    m_body->setCurrentWidget(m_captions);
+    m_body->setCurrentWidget(captions.isEmpty() ? static_cast<QWidget *>(m_empty) : m_captions);
 }
 
 bool TranscriptPane::showsCaptions() const
@@ -293,6 +288,14 @@ QCoro::Task<> TranscriptPane::clearCopiedLater(TranslateCore::CancellationToken 
     co_await m_model.clock().sleep(copiedDuration, token);
     m_copied = false;
     refresh();
+}
+
+void TranscriptPane::runShortcut(const QString &keys)
+{
+    const TranscriptPresenter::Action button
+        = TranscriptPresenter::action(TranscriptPresenter::Facts::of(m_model));
+    if (button.shortcut == keys && button.enabled)
+        runAction();
 }
 
 void TranscriptPane::runAction()

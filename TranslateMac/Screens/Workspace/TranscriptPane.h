@@ -16,6 +16,7 @@ namespace TranslateMac {
 
 class AppModel;
 class FollowingCaptions;
+class LagIndicator;
 class LevelMeter;
 class StatusPill;
 class TranscriptEmptyState;
@@ -38,6 +39,7 @@ public:
     TranscriptEmptyState &emptyState() const { return *m_empty; }
     QPushButton &actionButton() const { return *m_action; }
     LevelMeter &levelMeter() const { return *m_meter; }
+    LagIndicator &lagIndicator() const { return *m_lag; }
     // The texts currently shown.
     QString hintText() const;
     QString hintHelp() const;
@@ -57,6 +59,8 @@ private:
     void copy();
     QCoro::Task<> clearCopiedLater(TranslateCore::CancellationToken token);
     void runAction();
+    // Ctrl+Return / Ctrl+.: the footer button's action when it shows that key and is enabled.
+    void runShortcut(const QString &keys);
 
     AppModel &m_model;
     bool m_followLatest = true;
@@ -67,6 +71,7 @@ private:
     QLabel *m_route = nullptr;
     QWidget *m_clock = nullptr;
     QLabel *m_elapsed = nullptr;
+    LagIndicator *m_lag = nullptr;
     QToolButton *m_follow = nullptr;
     QToolButton *m_copy = nullptr;
     QToolButton *m_overlay = nullptr;
