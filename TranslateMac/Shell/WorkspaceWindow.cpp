@@ -52,7 +52,9 @@ WorkspaceWindow::WorkspaceWindow(
     m_toggleOverlay->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     m_toggleOverlay->setShortcutContext(Qt::ApplicationShortcut);
 
-    connect(&m_model, &AppModel::changed, this, &WorkspaceWindow::refresh);
+    for (auto signal : { &AppModel::stateChanged, &AppModel::loggedInChanged,
+             &AppModel::ownsSessionChanged, &AppModel::overlayVisibleChanged })
+        connect(&m_model, signal, this, &WorkspaceWindow::refresh);
     connect(
         &m_model.appUpdates(), &AppUpdateModel::checkingChanged, this, &WorkspaceWindow::refresh);
     refresh();

@@ -104,7 +104,9 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
         [this] { setSubtitleSize(floatingSubtitleBounds.larger(m_style.size)); });
     connect(m_stop, &QToolButton::clicked, this, [this] { m_model.stop(); });
     connect(m_close, &QToolButton::clicked, this, [this] { m_model.setOverlayVisible(false); });
-    connect(&m_model, &AppModel::changed, this, &FloatingSubtitleView::refresh);
+    for (auto signal :
+        { &AppModel::stateChanged, &AppModel::ownsSessionChanged, &AppModel::routeChanged })
+        connect(&m_model, signal, this, &FloatingSubtitleView::refresh);
     connect(&m_model, &AppModel::transcriptChanged, this, &FloatingSubtitleView::refreshLines);
     refresh();
     refreshLines();

@@ -51,6 +51,8 @@ private:
     QWidget *buildHeader();
     QWidget *buildFooter();
     void refresh();
+    void refreshLevel();
+    void refreshElapsed();
     void refreshCaptions();
     void setSubtitleSize(double size);
     void setFollowLatest(bool following);
