@@ -45,8 +45,9 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(TranslateCore::Clock &clock, QObj
     m_menuBar = std::make_unique<MenuBarControls>(
         model, [this] { openWorkspace(); }, [this] { requestQuit(); });
 
-    connect(m_window.get(), &WorkspaceWindow::contentShown, this,
-        [this] { m_delegate->attach(*m_model); });
+    // The delegate serves the model for the application's whole life: the floating subtitles
+    // and the guarded quit work from the start, not only once the window has appeared.
+    m_delegate->attach(model);
     connect(
         m_delegate.get(), &AppDelegate::panelCreated, m_menuBar.get(), &MenuBarControls::setPanel);
     connect(m_delegate.get(), &AppDelegate::quitAnswered, this, [this](bool quit) {

@@ -77,12 +77,6 @@ void WorkspaceWindow::refresh()
     m_toggleOverlay->setEnabled(menus.overlayEnabled);
 }
 
-void WorkspaceWindow::showEvent(QShowEvent *event)
-{
-    QMainWindow::showEvent(event);
-    Q_EMIT contentShown();
-}
-
 void WorkspaceWindow::closeEvent(QCloseEvent *event)
 {
     // With a tray the application stays there and the window can be opened again; without one

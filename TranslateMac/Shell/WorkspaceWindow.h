@@ -28,12 +28,7 @@ public:
     QAction *checkForUpdatesAction() const { return m_checkForUpdates; }
     QAction *toggleOverlayAction() const { return m_toggleOverlay; }
 
-Q_SIGNALS:
-    // Each time the content is shown.
-    void contentShown();
-
 protected:
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
