@@ -102,6 +102,11 @@ void AppModel::initialise(bool restoreFailed)
 
 AppModel::~AppModel()
 {
+    // The model's own rules answer its signals and its parts' signals; none of them may run on
+    // a model whose parts are being destroyed.
+    QObject::disconnect(m_qrLogin.get(), nullptr, this, nullptr);
+    QObject::disconnect(m_appUpdates.get(), nullptr, this, nullptr);
+    QObject::disconnect(this, nullptr, this, nullptr);
     m_lifetime.cancel();
 }
 
