@@ -85,11 +85,6 @@ void AppModel::initialise(bool restoreFailed)
     if (restoreFailed)
         m_notice = QStringLiteral("暂时无法读取本机登录状态，请重新登录。");
     m_derived = derived();
-    // The end of a translation is when an update may be offered again.
-    QObject::connect(this, &AppModel::ownsSessionChanged, this, [this] {
-        if (!ownsSession())
-            m_appUpdates->check(false);
-    });
     for (auto signal : { &AppModel::loginMethodChanged, &AppModel::accountBusyChanged })
         QObject::connect(this, signal, this, &AppModel::syncQRLogin);
     QObject::connect(m_qrLogin.get(), &QRLoginModel::revisionChanged, this, &AppModel::syncQRLogin);

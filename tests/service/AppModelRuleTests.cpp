@@ -1,13 +1,10 @@
 #include "AppModelFixture.h"
 
-#include "TranslateMac/Update/AppUpdateModel.h"
-
 using namespace TranslateMac;
 
 // Rules of the model's own that hold without any window showing it.
 namespace {
 const QString quotePath = QStringLiteral("v1/translation/quote");
-const QString updateCheckPath = QStringLiteral("v1/app-updates/check");
 } // namespace
 
 TEST_F(AppModelScenario, ChoosingADirectionAsksForItsQuote)
@@ -21,16 +18,6 @@ TEST_F(AppModelScenario, ChoosingADirectionAsksForItsQuote)
     EXPECT_EQ(model->quote()->pointsPerMinute, 12);
     model->swapDirection(); // 中文 → 日本語 is not offered: no new direction, no new quote
     EXPECT_EQ(requestCount(quotePath), before + 1);
-}
-
-TEST_F(AppModelScenario, TheEndOfATranslationChecksForUpdates)
-{
-    signIn();
-    startListening();
-    EXPECT_EQ(requestCount(updateCheckPath), 0);
-    model->stop();
-    ASSERT_TRUE(settledIn(State::completed));
-    EXPECT_TRUE(waitFor([&] { return requestCount(updateCheckPath) == 1; }));
 }
 
 TEST_F(AppModelScenario, SigningOutHidesTheFloatingSubtitles)
