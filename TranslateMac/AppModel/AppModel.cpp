@@ -11,7 +11,6 @@
 #include "TranslateCore/Contract/PlatformErrors.h"
 #include "TranslateCore/Contract/TranslationFailure.h"
 #include "TranslateCore/Socket/LiveSocket.h"
-#include "TranslateCore/Socket/OrderedSocketWriter.h"
 #include "TranslateCore/Subtitles/ServerEvent.h"
 
 #include <filesystem>
@@ -79,7 +78,6 @@ AppModel::AppModel(std::unique_ptr<TranslationAPI> api, std::unique_ptr<AudioCap
 void AppModel::initialise(bool restoreFailed)
 {
     m_nickname = QStringLiteral("尚未登录");
-    m_lastPong = m_clock.now();
     m_qrLogin = std::make_unique<QRLoginModel>(QRLoginModel::Service::from(*m_api), m_clock);
     // The update check asks the same service, without the account's credentials.
     AppUpdateModel::Dependencies updates;
@@ -89,15 +87,30 @@ void AppModel::initialise(bool restoreFailed)
     };
     m_appUpdates = std::make_unique<AppUpdateModel>(std::move(updates), m_clock);
     // A demanded update blocks starting.
-    QObject::connect(m_appUpdates.get(), &AppUpdateModel::resultChanged, this, &AppModel::changed);
+    QObject::connect(
+        m_appUpdates.get(), &AppUpdateModel::resultChanged, this, &AppModel::announceDerived);
     m_loggedIn = m_api->credentials().has_value();
     m_permission = m_capture->hasPermission();
     if (restoreFailed)
         m_notice = QStringLiteral("暂时无法读取本机登录状态，请重新登录。");
+    m_derived = derived();
+    for (auto signal : { &AppModel::loginMethodChanged, &AppModel::accountBusyChanged })
+        QObject::connect(this, signal, this, &AppModel::syncQRLogin);
+    QObject::connect(m_qrLogin.get(), &QRLoginModel::revisionChanged, this, &AppModel::syncQRLogin);
+    // Without a sign-in and without a session there are no subtitles to float.
+    QObject::connect(this, &AppModel::loggedInChanged, this, [this] {
+        if (!m_loggedIn && !ownsSession())
+            setOverlayVisible(false);
+    });
 }
 
 AppModel::~AppModel()
 {
+    // The model's own rules answer its signals and its parts' signals; none of them may run on
+    // a model whose parts are being destroyed.
+    QObject::disconnect(m_qrLogin.get(), nullptr, this, nullptr);
+    QObject::disconnect(m_appUpdates.get(), nullptr, this, nullptr);
+    QObject::disconnect(this, nullptr, this, nullptr);
     m_lifetime.cancel();
 }
 
@@ -107,6 +120,14 @@ void AppModel::setLoginMethod(LoginMethod method)
 }
 
 void AppModel::setSelectedRoute(const QString &code)
+{
+    if (code == m_selectedRoute)
+        return;
+    chooseRoute(code);
+    refreshQuote(); // a quote is for one direction; it runs on by itself and never fails
+}
+
+void AppModel::chooseRoute(const QString &code)
 {
     assign(m_selectedRoute, code, &AppModel::selectedRouteChanged);
 }
@@ -175,6 +196,39 @@ std::optional<TranslationRoute> AppModel::route() const
     return std::nullopt;
 }
 
+bool AppModel::accessConfirmed() const
+{
+    return m_permission || m_capture->hasPermission();
+}
+
+AppModel::Derived AppModel::derived() const
+{
+    return Derived { ownsSession(), canStart(), remaining(), route(), settling(), accessConfirmed(),
+        message() };
+}
+
+void AppModel::announceDerived()
+{
+    // Each derived value is compared with what was last announced, so that a view connected
+    // to one of them repaints only when that value moved (not on every level update).
+    const Derived now = derived();
+    const Derived before = std::exchange(m_derived, now);
+    if (now.ownsSession != before.ownsSession)
+        Q_EMIT ownsSessionChanged();
+    if (now.canStart != before.canStart)
+        Q_EMIT canStartChanged();
+    if (now.remaining != before.remaining)
+        Q_EMIT remainingChanged();
+    if (now.route != before.route)
+        Q_EMIT routeChanged();
+    if (now.settling != before.settling)
+        Q_EMIT settlingChanged();
+    if (now.accessConfirmed != before.accessConfirmed)
+        Q_EMIT accessConfirmedChanged();
+    if (now.message != before.message)
+        Q_EMIT messageChanged();
+}
+
 QString AppModel::errorText(std::exception_ptr error)
 {
     const auto generic = [](qint64 code) {
@@ -210,13 +264,13 @@ void AppModel::show(std::exception_ptr error)
 AppModel::Ending::Ending(AppModel *model) : m_model(model)
 {
     if (++m_model->m_endings == 1)
-        Q_EMIT m_model->changed();
+        m_model->announceDerived();
 }
 
 AppModel::Ending::~Ending()
 {
     if (m_model && --m_model->m_endings == 0)
-        Q_EMIT m_model->changed();
+        m_model->announceDerived();
 }
 
 } // namespace TranslateMac

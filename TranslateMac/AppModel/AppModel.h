@@ -1,12 +1,12 @@
 #pragma once
 
 #include "TranslateMac/AppModel/ListeningState.h"
+#include "TranslateMac/AppModel/LiveConnection.h"
 #include "TranslateMac/AppModel/TranscriptExport.h"
 #include "TranslateMac/Capture/AudioCapturing.h"
 #include "TranslateMac/Capture/AudioSource.h"
 
 #include "TranslateCore/Async/Clock.h"
-#include "TranslateCore/Async/OneShot.h"
 #include "TranslateCore/Async/TaskHandle.h"
 #include "TranslateCore/Contract/Instant.h"
 #include "TranslateCore/Contract/Quote.h"
@@ -29,7 +29,6 @@
 #include <optional>
 
 namespace TranslateCore {
-class OrderedSocketWriter;
 class TranslationAPI;
 struct ServerEvent;
 } // namespace TranslateCore
@@ -76,14 +75,16 @@ class AppModel : public QObject {
     Q_PROPERTY(bool overlayVisible READ overlayVisible WRITE setOverlayVisible NOTIFY
             overlayVisibleChanged)
     Q_PROPERTY(std::optional<qint64> sessionID READ sessionID NOTIFY sessionIDChanged)
-    // Derived values; `changed` announces every change of the fields they are computed from.
-    Q_PROPERTY(bool ownsSession READ ownsSession NOTIFY changed)
-    Q_PROPERTY(bool canStart READ canStart NOTIFY changed)
-    Q_PROPERTY(qint64 remaining READ remaining NOTIFY changed)
-    Q_PROPERTY(std::optional<TranslateCore::TranslationRoute> route READ route NOTIFY changed)
+    // Derived values, each announced when its own value changes.
+    Q_PROPERTY(bool ownsSession READ ownsSession NOTIFY ownsSessionChanged)
+    Q_PROPERTY(bool canStart READ canStart NOTIFY canStartChanged)
+    Q_PROPERTY(qint64 remaining READ remaining NOTIFY remainingChanged)
+    Q_PROPERTY(std::optional<TranslateCore::TranslationRoute> route READ route NOTIFY routeChanged)
     // A stop, an end of session or a settlement (with the refresh that follows it) is running:
     // the guarded quit waits for it.
-    Q_PROPERTY(bool settling READ settling NOTIFY changed)
+    Q_PROPERTY(bool settling READ settling NOTIFY settlingChanged)
+    Q_PROPERTY(bool accessConfirmed READ accessConfirmed NOTIFY accessConfirmedChanged)
+    Q_PROPERTY(std::optional<QString> message READ message NOTIFY messageChanged)
 
 public:
     enum class LoginMethod { qr, phone };
@@ -97,7 +98,7 @@ public:
     using SocketFactory
         = std::function<std::shared_ptr<TranslateCore::SocketConnection>(const QUrl &)>;
 
-    static constexpr std::chrono::seconds readyDeadline { 15 };
+    static constexpr std::chrono::seconds readyDeadline = LiveConnection::readyDeadline;
     static constexpr std::chrono::seconds finishDeadline { 12 };
     static constexpr std::chrono::seconds smsCooldown { 60 };
     static constexpr int recoveryAttempts = 3;
@@ -154,12 +155,14 @@ public:
     qint64 remaining() const;
     std::optional<TranslateCore::TranslationRoute> route() const;
     bool settling() const { return m_endings > 0; }
+    // Audio access is known to be granted (by the model's check or by the capture itself).
+    bool accessConfirmed() const;
+    // The one line screens show under their content: the error, else the notice.
+    std::optional<QString> message() const { return m_error ? m_error : m_notice; }
 
     // Owned collaborators.
-    TranslateCore::TranslationAPI &api() const { return *m_api; }
     // The clock the model times its flows with (the screens count the SMS cooldown with it).
     TranslateCore::Clock &clock() const { return m_clock; }
-    AudioCapturing &capture() const { return *m_capture; }
     QRLoginModel &qrLogin() const { return *m_qrLogin; }
     AppUpdateModel &appUpdates() const { return *m_appUpdates; }
 
@@ -191,6 +194,9 @@ public:
     QCoro::Task<> login(QString country, QString phone, QString code);
     QCoro::Task<> logout();
     QCoro::Task<> runQRLogin();
+    // Whether the login screen shows (its QR sign-in runs only while it does and the QR method
+    // is chosen; a new revision restarts it).
+    void setLoginScreenShown(bool shown);
     QCoro::Task<> refreshAccount();
     // The root screen's first appearance: sources, then (when signed in) the account; once.
     QCoro::Task<> bootstrap();
@@ -220,12 +226,18 @@ Q_SIGNALS:
     void cooldownUntilChanged();
     void overlayVisibleChanged();
     void sessionIDChanged();
-    // Any published value changed.
-    void changed();
+    void ownsSessionChanged();
+    void canStartChanged();
+    void remainingChanged();
+    void routeChanged();
+    void settlingChanged();
+    void accessConfirmedChanged();
+    void messageChanged();
 
 private:
+    // Tests reach the service client through it (tests/support/AppModelTestSeam.h).
+    friend struct AppModelTestSeam;
     using Generation = QUuid;
-    using Writer = std::shared_ptr<TranslateCore::OrderedSocketWriter>;
 
     void initialise(bool restoreFailed);
 
@@ -236,8 +248,21 @@ private:
             return;
         field = std::forward<U>(value);
         Q_EMIT(this->*signal)();
-        Q_EMIT changed();
+        announceDerived();
     }
+    // The derived values as last announced; announceDerived() emits the signal of each that
+    // differs now.
+    struct Derived {
+        bool ownsSession = false;
+        bool canStart = false;
+        qint64 remaining = 0;
+        std::optional<TranslateCore::TranslationRoute> route;
+        bool settling = false;
+        bool accessConfirmed = false;
+        std::optional<QString> message;
+    };
+    Derived derived() const;
+    void announceDerived();
     void setState(ListeningState state) { assign(m_state, state, &AppModel::stateChanged); }
     void setError(std::optional<QString> text) { assign(m_error, text, &AppModel::errorChanged); }
     void setNotice(std::optional<QString> text)
@@ -253,7 +278,7 @@ private:
     void setStartTime(std::optional<TranslateCore::Instant> startTime)
     {
         m_startTime = startTime;
-        Q_EMIT changed(); // `remaining` follows it
+        announceDerived(); // `remaining` follows it
     }
     void applyToTranscript(const TranslateCore::ServerEvent &event);
     void show(std::exception_ptr error);
@@ -277,27 +302,21 @@ private:
     // Start (AppModelStart.cpp).
     QCoro::Task<> startFailed(std::exception_ptr error, Generation operation);
 
-    // Connection, streaming, clock and heartbeat (AppModelStream.cpp).
+    // Connection, events, capture and clock (AppModelStream.cpp).
+    // Opens the live connection to `url` and waits until the service announced it ready.
     QCoro::Task<> connect(QUrl url);
-    void completeReady(std::exception_ptr failure);
-    QCoro::Task<> receiveLoop(std::shared_ptr<TranslateCore::SocketConnection> socket,
-        Generation generation, TranslateCore::CancellationToken token);
-    QCoro::Task<> handle(TranslateCore::ServerEvent event, Generation generation);
-    QCoro::Task<> streamFailed(std::exception_ptr error, Generation generation);
+    // The model's answer to an event of its connection; whether to keep receiving.
+    QCoro::Task<bool> received(TranslateCore::ServerEvent event);
+    QCoro::Task<> handle(TranslateCore::ServerEvent event);
+    // `from` broke; nothing when it is no longer the model's connection.
+    QCoro::Task<> streamFailed(std::exception_ptr error, const LiveConnection *from);
     QCoro::Task<> beginCapture(Generation operation);
-    QCoro::Task<> uploadLoop(std::shared_ptr<PacketStream> stream, Generation operation,
-        Generation generation, TranslateCore::CancellationToken token);
     void startClock();
     QCoro::Task<> clockLoop(TranslateCore::CancellationToken token);
-    void startHeartbeat(qint64 intervalMs, Generation generation);
-    QCoro::Task<> heartbeatLoop(
-        qint64 intervalMs, Generation generation, TranslateCore::CancellationToken token);
-    QCoro::Task<> awaitReady(std::shared_ptr<TranslateCore::SocketConnection> socket,
-        Generation generation, TranslateCore::CancellationToken token);
 
     // Recovery (AppModelRecovery.cpp).
-    QCoro::Task<> connectionFailed(Generation generation);
-    QCoro::Task<> recoverConnection(Generation generation, TranslateCore::CancellationToken token);
+    QCoro::Task<> connectionFailed(const LiveConnection *from);
+    QCoro::Task<> recoverConnection(TranslateCore::CancellationToken token);
     QCoro::Task<bool> recoveryAttempt(Generation operation, TranslateCore::CancellationToken token);
     bool recoveryCurrent(const Generation &operation) const
     {
@@ -316,11 +335,16 @@ private:
     bool confirmSettlement(const QJsonObject &answer);
     QCoro::Task<> refreshBalanceAfterFinish();
 
+    // Chooses a direction without asking for its quote (the caller does).
+    void chooseRoute(const QString &code);
+
     // Account helpers (AppModelAccount.cpp).
     void applyPersistenceNotice();
     // `loggedIn` follows the client, which drops the sign-in when a renewal is refused.
     void syncSignIn();
     void resetAccount();
+    // Starts, restarts or cancels the QR sign-in to match the screen, method and revision.
+    void syncQRLogin();
 
     // Collaborators.
     std::unique_ptr<TranslateCore::TranslationAPI> m_api;
@@ -358,28 +382,26 @@ private:
     std::optional<qint64> m_sessionID;
 
     // Session state.
-    std::shared_ptr<TranslateCore::SocketConnection> m_socket;
-    Writer m_writer;
-    TranslateCore::TaskHandle m_receiveTask;
-    TranslateCore::TaskHandle m_audioTask;
-    TranslateCore::TaskHandle m_heartbeatTask;
-    TranslateCore::TaskHandle m_deadlineTask;
+    std::shared_ptr<LiveConnection> m_connection;
+    TranslateCore::TaskHandle m_finishDeadlineTask;
     TranslateCore::TaskHandle m_clockTask;
     TranslateCore::TaskHandle m_endTask;
     TranslateCore::TaskHandle m_recoveryTask;
     TranslateCore::TaskHandle m_settlementTask;
-    std::optional<TranslateCore::OneShot<>> m_ready;
-    Generation m_socketGeneration = QUuid::createUuid();
     Generation m_operationGeneration = QUuid::createUuid();
     Generation m_quoteGeneration = QUuid::createUuid();
     std::optional<TranslateCore::Instant> m_startTime;
-    TranslateCore::Instant m_lastPong;
     int m_reconnectAttempts = 0;
     bool m_recovering = false;
     bool m_bootstrapped = false;
+    bool m_loginScreenShown = false;
+    // The revision the running QR sign-in was started for; -1 for none.
+    int m_qrKey = -1;
+    int m_qrRuns = 0;
     bool m_creationInFlight = false;
     bool m_settlementInFlight = false;
     int m_endings = 0;
+    Derived m_derived;
 
     // Cancelled when the model goes away: requests and flows it started end with it.
     TranslateCore::CancellationSource m_lifetime;

@@ -100,7 +100,7 @@ QCoro::Task<> AppModel::logout()
 void AppModel::resetAccount()
 {
     assign(m_routes, QList<TranslationRoute>(), &AppModel::routesChanged);
-    setSelectedRoute(QString());
+    chooseRoute(QString());
     assign(m_quote, std::nullopt, &AppModel::quoteChanged);
     assign(m_nickname, QStringLiteral("尚未登录"), &AppModel::nicknameChanged);
     assign(m_wallet, qint64(0), &AppModel::walletChanged);
@@ -121,6 +121,31 @@ QCoro::Task<> AppModel::runQRLogin()
     setError(std::nullopt);
     applyPersistenceNotice();
     co_await refreshAccount();
+}
+
+void AppModel::setLoginScreenShown(bool shown)
+{
+    m_loginScreenShown = shown;
+    syncQRLogin();
+}
+
+void AppModel::syncQRLogin()
+{
+    const bool wanted = m_loginScreenShown && m_loginMethod == LoginMethod::qr;
+    const int key = wanted ? m_qrLogin->revision() : -1;
+    if (key == m_qrKey)
+        return;
+    if (m_qrKey != -1 && m_qrLogin->isRunning())
+        m_qrLogin->cancel(); // the task of the previous key ends with it
+    m_qrKey = key;
+    if (wanted) {
+        ++m_qrRuns;
+        runQRLogin();
+        // runQRLogin() declines while an account request (a sign-out) still runs: try again
+        // when it is done.
+        if (!m_qrLogin->isRunning() && m_qrLogin->phase() == QRLoginModel::Phase::idle)
+            m_qrKey = -1;
+    }
 }
 
 QCoro::Task<> AppModel::refreshAccount()
@@ -154,10 +179,11 @@ QCoro::Task<> AppModel::refreshAccount()
                 [&](const TranslationRoute &r) { return r.code == code; });
         };
         if (!offers(m_selectedRoute)) {
+            // The refresh asks for the quote of the chosen direction at its end.
             if (offers(preferredRouteCode))
-                setSelectedRoute(preferredRouteCode);
+                chooseRoute(preferredRouteCode);
             else
-                setSelectedRoute(offered.isEmpty() ? QString() : offered.first().code);
+                chooseRoute(offered.isEmpty() ? QString() : offered.first().code);
         }
         assign(m_loggedIn, true, &AppModel::loggedInChanged);
         setError(std::nullopt);

@@ -25,9 +25,9 @@ bool endsRecovery(std::exception_ptr error)
 
 } // namespace
 
-QCoro::Task<> AppModel::connectionFailed(Generation generation)
+QCoro::Task<> AppModel::connectionFailed(const LiveConnection *from)
 {
-    if (m_socketGeneration != generation || m_recovering || !m_sessionID)
+    if (m_connection.get() != from || m_recovering || !m_sessionID)
         co_return; // stale or duplicate report
     if (m_state == ListeningState::stopping) {
         co_await reconcileFinish(); // the stop cannot end over a dead socket
@@ -38,12 +38,10 @@ QCoro::Task<> AppModel::connectionFailed(Generation generation)
     m_recovering = true;
     setState(ListeningState::reconnecting);
     m_recoveryTask = TaskHandle::start(
-        [this, generation](
-            CancellationToken token) { return recoverConnection(generation, token); },
-        lifetime());
+        [this](CancellationToken token) { return recoverConnection(token); }, lifetime());
 }
 
-QCoro::Task<> AppModel::recoverConnection(Generation, CancellationToken token)
+QCoro::Task<> AppModel::recoverConnection(CancellationToken token)
 {
     QPointer<AppModel> self(this);
     const Generation operation = m_operationGeneration;

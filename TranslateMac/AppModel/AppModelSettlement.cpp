@@ -3,7 +3,6 @@
 
 #include "TranslateCore/API/TranslationAPI.h"
 #include "TranslateCore/Contract/Integer.h"
-#include "TranslateCore/Socket/OrderedSocketWriter.h"
 #include "TranslateCore/Subtitles/ServerEvent.h"
 
 #include <QJsonArray>
@@ -77,7 +76,8 @@ QCoro::Task<> AppModel::stopSequence(CancellationToken)
 {
     QPointer<AppModel> self(this);
     const Ending ending(this);
-    m_heartbeatTask.cancel();
+    if (m_connection)
+        m_connection->stopHeartbeat();
     std::exception_ptr failure;
     try {
         co_await m_capture->stop(true); // what the capture still holds arrives first
@@ -90,10 +90,10 @@ QCoro::Task<> AppModel::stopSequence(CancellationToken)
         co_await reconcileFinish();
         co_return;
     }
-    co_await m_audioTask.finished(); // the upload loop sends the flushed packets, then ends
+    if (const std::shared_ptr<LiveConnection> connection = m_connection)
+        co_await connection->uploadFinished(); // the flushed packets are sent, then it ends
     if (!self)
         co_return;
-    m_audioTask = {};
     setLevel(0);
     if (!m_sessionID) {
         // With a creation still outstanding, start() settles whatever it returns.
@@ -103,13 +103,13 @@ QCoro::Task<> AppModel::stopSequence(CancellationToken)
         }
         co_return;
     }
-    if (!m_writer || m_ready) {
+    if (!m_connection || m_connection->awaitingReady()) {
         co_await reconcileFinish(); // the socket never became ready
         co_return;
     }
-    const Writer writer = m_writer;
+    const std::shared_ptr<LiveConnection> connection = m_connection;
     try {
-        co_await writer->finish();
+        co_await connection->finish();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -121,7 +121,7 @@ QCoro::Task<> AppModel::stopSequence(CancellationToken)
     }
     if (!m_sessionID)
         co_return; // the server's end of session already arrived
-    m_deadlineTask = TaskHandle::start(
+    m_finishDeadlineTask = TaskHandle::start(
         [this](CancellationToken token) { return awaitServerFinish(token); }, lifetime());
 }
 
@@ -173,24 +173,16 @@ QCoro::Task<bool> AppModel::stopStreaming()
     }
     if (!self)
         co_return false;
-    m_audioTask = {};
     co_await closeConnection();
     co_return !self.isNull();
 }
 
 QCoro::Task<> AppModel::closeConnection()
 {
-    m_socketGeneration = QUuid::createUuid(); // every loop of the old socket becomes inert
-    completeReady(std::make_exception_ptr(CancellationError()));
-    m_receiveTask = {};
-    m_heartbeatTask = {};
-    m_deadlineTask = {};
-    const Writer writer = std::exchange(m_writer, nullptr);
-    const std::shared_ptr<SocketConnection> socket = std::exchange(m_socket, nullptr);
-    if (writer)
-        co_await writer->discard();
-    else if (socket)
-        co_await socket->close();
+    m_finishDeadlineTask = {};
+    // Every loop of the old connection ends with it; nothing it still receives reaches the model.
+    if (const std::shared_ptr<LiveConnection> connection = std::exchange(m_connection, nullptr))
+        co_await connection->close();
 }
 
 QCoro::Task<> AppModel::reconcileFinish()

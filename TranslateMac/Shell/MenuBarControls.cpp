@@ -57,7 +57,9 @@ MenuBarControls::MenuBarControls(AppModel &model, std::function<void()> openWork
                 m_openWorkspace();
         });
 
-    connect(&m_model, &AppModel::changed, this, &MenuBarControls::refresh);
+    for (auto signal : { &AppModel::stateChanged, &AppModel::loggedInChanged,
+             &AppModel::ownsSessionChanged, &AppModel::overlayVisibleChanged })
+        connect(&m_model, signal, this, &MenuBarControls::refresh);
     refresh();
     refreshPanelSettings();
     m_tray->show();

@@ -42,7 +42,8 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(TranslateCore::Clock &clock, QObj
 
 QuorvelTranslateMacApp::QuorvelTranslateMacApp(
     std::unique_ptr<AppModel> builtModel, TranslateCore::Clock &clock, QObject *parent)
-    : QObject(parent), m_model(std::move(builtModel)), m_delegate(std::make_unique<AppDelegate>(clock))
+    : QObject(parent), m_model(std::move(builtModel)),
+      m_delegate(std::make_unique<AppDelegate>(clock))
 {
     // The installed icon when there is one; the drawn captions symbol otherwise.
     QGuiApplication::setWindowIcon(
@@ -53,8 +54,9 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(
     m_menuBar = std::make_unique<MenuBarControls>(
         model, [this] { openWorkspace(); }, [this] { requestQuit(); });
 
-    connect(m_window.get(), &WorkspaceWindow::contentShown, this,
-        [this] { m_delegate->attach(*m_model); });
+    // The delegate serves the model for the application's whole life: the floating subtitles
+    // and the guarded quit work from the start, not only once the window has appeared.
+    m_delegate->attach(model);
     connect(
         m_delegate.get(), &AppDelegate::panelCreated, m_menuBar.get(), &MenuBarControls::setPanel);
     connect(
@@ -66,7 +68,8 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(
     m_sleepLock = std::make_unique<LogindSleepLock>();
     m_sleepGuard = std::make_unique<SleepGuard>(*m_sleepLock, clock);
     m_sleepGuard->setTarget(SleepGuard::Target::from(model));
-    connect(&model, &AppModel::changed, m_sleepGuard.get(), &SleepGuard::ownershipChanged);
+    connect(
+        &model, &AppModel::ownsSessionChanged, m_sleepGuard.get(), &SleepGuard::ownershipChanged);
 
     // Logging out asks the application to save its work before it is ended: the running
     // translation is ended and settled the way a signal ends it. The request itself returns at

@@ -61,7 +61,9 @@ WorkspaceWindow::WorkspaceWindow(
     m_clickThrough->setShortcutContext(Qt::ApplicationShortcut);
     refreshClickThrough();
 
-    connect(&m_model, &AppModel::changed, this, &WorkspaceWindow::refresh);
+    for (auto signal : { &AppModel::stateChanged, &AppModel::loggedInChanged,
+             &AppModel::ownsSessionChanged, &AppModel::overlayVisibleChanged })
+        connect(&m_model, signal, this, &WorkspaceWindow::refresh);
     connect(
         &m_model.appUpdates(), &AppUpdateModel::checkingChanged, this, &WorkspaceWindow::refresh);
     refresh();
@@ -96,12 +98,6 @@ void WorkspaceWindow::refreshClickThrough()
 {
     m_clickThrough->setEnabled(m_panel);
     m_clickThrough->setChecked(m_panel && m_panel->clickThrough());
-}
-
-void WorkspaceWindow::showEvent(QShowEvent *event)
-{
-    QMainWindow::showEvent(event);
-    Q_EMIT contentShown();
 }
 
 void WorkspaceWindow::closeEvent(QCloseEvent *event)

@@ -35,12 +35,7 @@ public:
     // clicks through can be given its input back without reaching it.
     void setPanel(FloatingSubtitlePanel *panel);
 
-Q_SIGNALS:
-    // Each time the content is shown.
-    void contentShown();
-
 protected:
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

@@ -1,4 +1,5 @@
 #include "AppModelFixture.h"
+#include "support/AppModelTestSeam.h"
 
 #include "support/AudioTestSupport.h"
 
@@ -299,7 +300,8 @@ TEST_F(AppModelScenario, ServiceRefusesASecondRunningSessionOfTheSameAccount)
     ASSERT_TRUE(waitForState(State::connecting));
     std::exception_ptr refusal;
     try {
-        TestSupport::runTask(model->api().create("EN_ZH", false, "another-key"));
+        TestSupport::runTask(
+            TranslateMac::AppModelTestSeam::api(*model).create("EN_ZH", false, "another-key"));
     } catch (...) {
         refusal = std::current_exception();
     }

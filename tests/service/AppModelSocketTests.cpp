@@ -1,4 +1,5 @@
 #include "AppModelFixture.h"
+#include "support/AppModelTestSeam.h"
 
 #include "support/ScriptedSocketConnection.h"
 
@@ -130,6 +131,6 @@ TEST_F(AppModelScriptedSocket, FinishAnswerBackFillsFromSegmentOneOnAndKeepsTheU
     EXPECT_EQ(model->transcript().ledgerCharged(), 7);
     EXPECT_EQ(model->transcript().remaining(), 993);
     // The scripted answer replaced the service's own: settle the session for real.
-    TestSupport::runTask(model->api().finish(id));
+    TestSupport::runTask(TranslateMac::AppModelTestSeam::api(*model).finish(id));
     expectSettled(1);
 }

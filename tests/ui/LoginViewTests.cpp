@@ -1,4 +1,5 @@
 #include "ScreenFixture.h"
+#include "support/AppModelTestSeam.h"
 
 #include "TranslateMac/Account/QRLoginModel.h"
 #include "TranslateMac/Screens/Account/LoginQRCode.h"
@@ -94,9 +95,9 @@ TEST_F(LoginViewTest, ShowsTheQRCodeAndOffersARefreshOnceRefused)
     EXPECT_FALSE(pane.showsCode());
     ASSERT_TRUE(hasButton(pane, "刷新二维码"));
 
-    const int runs = view->qrRunsStarted();
+    const int runs = TranslateMac::AppModelTestSeam::qrRunsStarted(*model);
     click(pane, "刷新二维码");
-    EXPECT_EQ(view->qrRunsStarted(), runs + 1);
+    EXPECT_EQ(TranslateMac::AppModelTestSeam::qrRunsStarted(*model), runs + 1);
     ASSERT_TRUE(waitFor([&] {
         return model->qrLogin().challenge() && model->qrLogin().challenge()->id != challenge.id;
     }));

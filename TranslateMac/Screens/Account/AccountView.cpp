@@ -7,6 +7,7 @@
 #include "TranslateMac/Screens/Common/StatusPill.h"
 #include "TranslateMac/Screens/Common/Theme.h"
 #include "TranslateMac/Screens/Update/AppUpdateCheckRow.h"
+#include "TranslateMac/Screens/Workspace/TranscriptPresenter.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -82,7 +83,9 @@ AccountView::AccountView(AppModel &model, std::function<void()> returnToWorkspac
     column->addWidget(buildSettings());
     column->addStretch(1);
 
-    connect(&m_model, &AppModel::changed, this, &AccountView::refresh);
+    for (auto signal : { &AppModel::ownsSessionChanged, &AppModel::stateChanged,
+             &AppModel::nicknameChanged, &AppModel::walletChanged, &AppModel::accountBusyChanged })
+        connect(&m_model, signal, this, &AccountView::refresh);
     refresh();
 }
 
@@ -126,12 +129,8 @@ QWidget *AccountView::buildSessionRow()
     column->addLayout(row);
     column->addWidget(Controls::label(QStringLiteral("结束当前翻译后可刷新账户或退出登录"),
         m_sessionRow, QStringLiteral("secondary")));
-    connect(m_sessionButton, &QPushButton::clicked, this, [this] {
-        if (m_model.state() == ListeningState::pending)
-            m_model.reconcileFinish();
-        else
-            m_model.stop();
-    });
+    connect(m_sessionButton, &QPushButton::clicked, this,
+        [this] { TranscriptPresenter::perform(m_model); });
     return m_sessionRow;
 }
 
@@ -167,16 +166,13 @@ void AccountView::refresh()
     m_refresh->setEnabled(!owns && !m_model.accountBusy());
     m_sessionRow->setVisible(owns);
     m_sessionState->setState(m_model.state());
-    const bool pending = m_model.state() == ListeningState::pending;
-    if (pending) {
-        m_sessionButton->setText(QStringLiteral("确认结算"));
-        m_sessionButton->setIcon(Theme::icon(QStringLiteral("arrow.clockwise")));
-    } else {
-        m_sessionButton->setText(m_model.state() == ListeningState::stopping
-                ? QStringLiteral("结算中…")
-                : QStringLiteral("停止"));
-        m_sessionButton->setIcon(QIcon());
-    }
+    // The same stop / confirm-settlement decision as the transcript pane's footer.
+    const TranscriptPresenter::Action action
+        = TranscriptPresenter::action(TranscriptPresenter::Facts::of(m_model));
+    m_sessionButton->setText(action.label);
+    m_sessionButton->setIcon(Theme::icon(action.icon));
+    m_sessionButton->setEnabled(action.enabled);
+    m_sessionButton->setToolTip(action.help);
     m_updateRow->setSessionActive(owns);
     m_logout->setEnabled(!owns);
     m_logout->setToolTip(owns ? QStringLiteral("结束当前翻译后才能退出登录") : QString());

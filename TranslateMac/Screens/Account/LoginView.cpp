@@ -33,10 +33,9 @@ LoginView::LoginView(AppModel &model, QWidget *parent) : QWidget(parent), m_mode
     m_cooldownTick = new QTimer(this);
     m_cooldownTick->setInterval(1000);
     connect(m_cooldownTick, &QTimer::timeout, this, &LoginView::refresh);
-    connect(&m_model, &AppModel::changed, this, &LoginView::refresh);
-    connect(&m_model, &AppModel::loginMethodChanged, this, &LoginView::syncQRLogin);
-    connect(&m_model.qrLogin(), &QRLoginModel::revisionChanged, this, &LoginView::syncQRLogin);
-    connect(&m_model, &AppModel::accountBusyChanged, this, &LoginView::syncQRLogin);
+    for (auto signal : { &AppModel::loginMethodChanged, &AppModel::cooldownUntilChanged,
+             &AppModel::accountBusyChanged, &AppModel::messageChanged })
+        connect(&m_model, signal, this, &LoginView::refresh);
     refresh();
 }
 
@@ -211,7 +210,7 @@ void LoginView::refresh()
         m_cooldownTick->stop();
     m_submit->setEnabled(
         LoginPresenter::canSubmit(m_model.accountBusy(), m_phone->text(), m_code->text()));
-    const auto message = m_model.error() ? m_model.error() : m_model.notice();
+    const auto message = m_model.message();
     m_message->setText(message.value_or(QString()));
     m_message->setVisible(message.has_value());
 }
@@ -223,36 +222,16 @@ void LoginView::submit()
     m_model.login(m_country->text(), m_phone->text(), m_code->text());
 }
 
-void LoginView::syncQRLogin()
-{
-    QRLoginModel &login = m_model.qrLogin();
-    const bool wanted = isVisible() && m_model.loginMethod() == Method::qr;
-    const int key = wanted ? login.revision() : -1;
-    if (key == m_qrKey)
-        return;
-    if (m_qrKey != -1 && login.isRunning())
-        login.cancel(); // the task of the previous key ends with it
-    m_qrKey = key;
-    if (wanted) {
-        ++m_qrRuns;
-        m_model.runQRLogin();
-        // The model declines while an account request (a sign-out) still runs: try again when
-        // it is done.
-        if (!login.isRunning() && login.phase() == QRLoginModel::Phase::idle)
-            m_qrKey = -1;
-    }
-}
-
 void LoginView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    syncQRLogin();
+    m_model.setLoginScreenShown(isVisible());
 }
 
 void LoginView::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
-    syncQRLogin();
+    m_model.setLoginScreenShown(isVisible());
 }
 
 } // namespace TranslateMac

@@ -29,8 +29,6 @@ public:
     QPushButton &submitButton() const { return *m_submit; }
     QRLoginPane &qrPane() const { return *m_qrPane; }
     bool showsQRForm() const;
-    // How many QR sign-in runs this screen started.
-    int qrRunsStarted() const { return m_qrRuns; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -42,7 +40,6 @@ private:
     QWidget *buildPhoneForm();
     void refresh();
     void submit();
-    void syncQRLogin();
 
     AppModel &m_model;
     QButtonGroup *m_methods = nullptr;
@@ -56,9 +53,6 @@ private:
     QPushButton *m_submit = nullptr;
     QLabel *m_message = nullptr;
     QTimer *m_cooldownTick = nullptr;
-    // The (method, revision) the running QR sign-in was started for; -1 for none.
-    int m_qrKey = -1;
-    int m_qrRuns = 0;
 };
 
 } // namespace TranslateMac

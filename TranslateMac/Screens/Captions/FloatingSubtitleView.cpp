@@ -109,11 +109,9 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
     });
     connect(m_stop, &QToolButton::clicked, this, [this] { m_model.stop(); });
     connect(m_close, &QToolButton::clicked, this, [this] { m_model.setOverlayVisible(false); });
-    // Only what this view shows: the state, the session, the route and the captions.
-    connect(&m_model, &AppModel::stateChanged, this, &FloatingSubtitleView::refresh);
-    connect(&m_model, &AppModel::sessionIDChanged, this, &FloatingSubtitleView::refresh);
-    connect(&m_model, &AppModel::selectedRouteChanged, this, &FloatingSubtitleView::refresh);
-    connect(&m_model, &AppModel::routesChanged, this, &FloatingSubtitleView::refresh);
+    for (auto signal :
+        { &AppModel::stateChanged, &AppModel::ownsSessionChanged, &AppModel::routeChanged })
+        connect(&m_model, signal, this, &FloatingSubtitleView::refresh);
     connect(&m_model, &AppModel::transcriptChanged, this, &FloatingSubtitleView::refreshLines);
     applyLook();
     refresh();

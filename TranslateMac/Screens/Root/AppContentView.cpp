@@ -13,8 +13,7 @@
 namespace TranslateMac {
 
 AppContentView::AppContentView(AppModel &model, QWidget *parent)
-    : QWidget(parent), m_model(model), m_ownedSession(model.ownsSession()),
-      m_loggedIn(model.loggedIn())
+    : QWidget(parent), m_model(model), m_loggedIn(model.loggedIn())
 {
     setMinimumSize(920, 640);
     setStyleSheet(Theme::styleSheet());
@@ -31,10 +30,14 @@ AppContentView::AppContentView(AppModel &model, QWidget *parent)
     m_dimmer->setStyleSheet(QStringLiteral("#dimmer { background: rgba(0, 0, 0, 90); }"));
     m_updatePanel = new AppUpdatePanel(model.appUpdates(), m_dimmer);
 
-    connect(&model, &AppModel::changed, this, &AppContentView::refreshScreens);
-    connect(&model, &AppModel::changed, this, &AppContentView::ownsSessionChanged);
+    connect(&model, &AppModel::loggedInChanged, this, &AppContentView::refreshScreens);
+    connect(&model, &AppModel::ownsSessionChanged, this, &AppContentView::refreshScreens);
+    // The end of a translation is when an update may be offered again.
+    connect(&model, &AppModel::ownsSessionChanged, this, [this] {
+        if (!m_model.ownsSession())
+            m_model.appUpdates().check(false);
+    });
     connect(&model, &AppModel::loggedInChanged, this, &AppContentView::loggedInChanged);
-    connect(&model, &AppModel::selectedRouteChanged, this, [this] { m_model.refreshQuote(); });
     connect(&model.appUpdates(), &AppUpdateModel::showPromptChanged, this,
         &AppContentView::refreshScreens);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
@@ -90,16 +93,6 @@ void AppContentView::applicationBecameActive()
         m_model.appUpdates().check(false);
 }
 
-void AppContentView::ownsSessionChanged()
-{
-    const bool owns = m_model.ownsSession();
-    if (owns == m_ownedSession)
-        return;
-    m_ownedSession = owns;
-    if (!owns)
-        m_model.appUpdates().check(false);
-}
-
 void AppContentView::loggedInChanged()
 {
     const bool loggedIn = m_model.loggedIn();
@@ -107,8 +100,6 @@ void AppContentView::loggedInChanged()
         return;
     m_loggedIn = loggedIn;
     m_workspace->setShowingAccount(false);
-    if (!loggedIn && !m_model.ownsSession())
-        m_model.setOverlayVisible(false);
 }
 
 } // namespace TranslateMac

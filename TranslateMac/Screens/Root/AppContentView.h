@@ -12,9 +12,8 @@ class WorkspaceView;
 class AppUpdatePanel;
 
 // The workspace window's whole content: the login screen while signed out, the workspace
-// otherwise, and the update panel over both when an update prompt is due. It also runs the
-// application-wide refreshes tied to the window: first appearance, activation of the
-// application, the end of a translation, a new direction and a change of sign-in.
+// otherwise, and the update panel over both when an update prompt is due. It forwards the
+// window's first appearance and the application's activation to the model.
 class AppContentView : public QWidget {
     Q_OBJECT
 
@@ -34,7 +33,6 @@ protected:
 private:
     void refreshScreens();
     void applicationBecameActive();
-    void ownsSessionChanged();
     void loggedInChanged();
 
     AppModel &m_model;
@@ -43,7 +41,6 @@ private:
     WorkspaceView *m_workspace = nullptr;
     QWidget *m_dimmer = nullptr;
     AppUpdatePanel *m_updatePanel = nullptr;
-    bool m_ownedSession = false;
     bool m_loggedIn = false;
 };
 

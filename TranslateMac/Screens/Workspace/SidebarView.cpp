@@ -49,7 +49,11 @@ SidebarView::SidebarView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     column->addStretch(1);
     column->addWidget(buildAccountButton());
 
-    connect(&m_model, &AppModel::changed, this, &SidebarView::refresh);
+    for (auto signal : { &AppModel::selectedSourceChanged, &AppModel::ownsSessionChanged,
+             &AppModel::sourcesRefreshingChanged, &AppModel::sourceCheckFailureChanged,
+             &AppModel::accessConfirmedChanged, &AppModel::historyChanged,
+             &AppModel::nicknameChanged, &AppModel::remainingChanged })
+        connect(&m_model, signal, this, &SidebarView::refresh);
     connect(&m_model, &AppModel::sourcesChanged, this, &SidebarView::refreshSources);
     refreshSources();
     refresh();
@@ -156,9 +160,9 @@ void SidebarView::refresh()
     m_sourceSection->setAccessibleDescription(
         QStringLiteral("监听音源：") + m_model.selectedSource().name);
 
-    const SourcePresenter::Access access = SourcePresenter::access(m_model.sourcesRefreshing(),
-        m_model.sourceCheckFailure(), m_model.permission() || m_model.capture().hasPermission(),
-        !m_model.selectedSource().pid.has_value());
+    const SourcePresenter::Access access
+        = SourcePresenter::access(m_model.sourcesRefreshing(), m_model.sourceCheckFailure(),
+            m_model.accessConfirmed(), !m_model.selectedSource().pid.has_value());
     m_accessIcon->setPixmap(Theme::icon(access.icon).pixmap(16, 16));
     m_access->setText(access.title);
     m_accessDetail->setText(access.detail);

@@ -76,7 +76,16 @@ TranscriptPane::TranscriptPane(AppModel &model, QWidget *parent) : QWidget(paren
         connect(key, &QShortcut::activated, this, [this, keys] { runShortcut(keys); });
     }
 
-    connect(&m_model, &AppModel::changed, this, &TranscriptPane::refresh);
+    // The level (ten times a second) and the elapsed time repaint only their own parts.
+    connect(&m_model, &AppModel::levelChanged, this, &TranscriptPane::refreshLevel);
+    connect(&m_model, &AppModel::elapsedChanged, this, &TranscriptPane::refreshElapsed);
+    for (auto signal : { &AppModel::stateChanged, &AppModel::ownsSessionChanged,
+             &AppModel::canStartChanged, &AppModel::sourcesRefreshingChanged,
+             &AppModel::sourceCheckFailureChanged, &AppModel::accessConfirmedChanged,
+             &AppModel::routeChanged, &AppModel::quoteBusyChanged, &AppModel::accountBusyChanged,
+             &AppModel::quoteChanged, &AppModel::remainingChanged, &AppModel::transcriptChanged,
+             &AppModel::overlayVisibleChanged, &AppModel::messageChanged })
+        connect(&m_model, signal, this, &TranscriptPane::refresh);
     connect(&m_model, &AppModel::transcriptChanged, this, &TranscriptPane::refreshCaptions);
     refresh();
     refreshCaptions();
@@ -179,6 +188,21 @@ QWidget *TranscriptPane::buildFooter()
     return footer;
 }
 
+void TranscriptPane::refreshLevel()
+{
+    const float level = m_model.level();
+    m_meter->setLevel(level);
+    const QString help = TranscriptPresenter::levelHelp(level, m_model.state());
+    m_meter->setToolTip(help);
+    m_levelHelp->setText(help);
+}
+
+void TranscriptPane::refreshElapsed()
+{
+    m_clock->setVisible(m_model.elapsed() > 0);
+    m_elapsed->setText(TranscriptPresenter::elapsedText(m_model.elapsed()));
+}
+
 void TranscriptPane::refresh()
 {
     using namespace TranscriptPresenter;
@@ -191,8 +215,7 @@ void TranscriptPane::refresh()
         m_route->setText(direction);
         m_route->setToolTip(QStringLiteral("翻译方向：") + direction);
     }
-    m_clock->setVisible(m_model.elapsed() > 0);
-    m_elapsed->setText(TranscriptPresenter::elapsedText(m_model.elapsed()));
+    refreshElapsed();
 
     m_follow->setChecked(m_followLatest);
     Controls::setHelp(m_follow,
@@ -203,7 +226,7 @@ void TranscriptPane::refresh()
     m_overlay->setChecked(m_model.overlayVisible());
 
     m_empty->show(facts.ownsSession, facts.accessConfirmed, facts.routeSelected);
-    const std::optional<QString> message = m_model.error() ? m_model.error() : m_model.notice();
+    const std::optional<QString> message = m_model.message();
     m_message->setVisible(message.has_value());
     m_message->setText(message.value_or(QString()));
     m_message->setObjectName(
@@ -212,10 +235,7 @@ void TranscriptPane::refresh()
         QStringLiteral("color: %1;")
             .arg((m_model.error() ? Theme::danger() : Theme::warning().darker(120)).name()));
 
-    m_meter->setLevel(facts.level);
-    const QString help = levelHelp(facts.level, facts.state);
-    m_meter->setToolTip(help);
-    m_levelHelp->setText(help);
+    refreshLevel();
     const Usage points = usage(facts);
     m_usage->setText(points.remaining);
     m_used->setVisible(points.used.has_value());
@@ -300,17 +320,7 @@ void TranscriptPane::runShortcut(const QString &keys)
 
 void TranscriptPane::runAction()
 {
-    switch (TranscriptPresenter::action(TranscriptPresenter::Facts::of(m_model)).kind) {
-    case TranscriptPresenter::Action::Kind::reconcile:
-        m_model.reconcileFinish();
-        break;
-    case TranscriptPresenter::Action::Kind::start:
-        m_model.start();
-        break;
-    case TranscriptPresenter::Action::Kind::stop:
-        m_model.stop();
-        break;
-    }
+    TranscriptPresenter::perform(m_model);
 }
 
 QString TranscriptPane::hintText() const

@@ -53,6 +53,8 @@ private:
     QWidget *buildHeader();
     QWidget *buildFooter();
     void refresh();
+    void refreshLevel();
+    void refreshElapsed();
     void refreshCaptions();
     void setSubtitleSize(double size);
     void setFollowLatest(bool following);

@@ -19,7 +19,7 @@ Facts Facts::of(const AppModel &model)
     facts.canStart = model.canStart();
     facts.sourcesRefreshing = model.sourcesRefreshing();
     facts.sourceCheckFailure = model.sourceCheckFailure();
-    facts.accessConfirmed = model.permission() || model.capture().hasPermission();
+    facts.accessConfirmed = model.accessConfirmed();
     facts.routeSelected = model.route().has_value();
     facts.quoteBusy = model.quoteBusy();
     facts.accountBusy = model.accountBusy();
@@ -117,6 +117,21 @@ Action action(const Facts &facts)
         : QStringLiteral("停止监听并结算");
     return { Action::Kind::stop, label, QStringLiteral("stop.fill"), help, true,
         QStringLiteral("Ctrl+.") };
+}
+
+void perform(AppModel &model)
+{
+    switch (action(Facts::of(model)).kind) {
+    case Action::Kind::reconcile:
+        model.reconcileFinish();
+        break;
+    case Action::Kind::start:
+        model.start();
+        break;
+    case Action::Kind::stop:
+        model.stop();
+        break;
+    }
 }
 
 QString elapsedText(qint64 seconds)

@@ -72,6 +72,8 @@ struct Action {
     QString shortcut; // portable key sequence text ("Ctrl+Return"); empty for none
 };
 Action action(const Facts &facts);
+// Runs what the button shows now on `model`: every screen offering it forwards the click here.
+void perform(AppModel &model);
 
 // "%02d:%02d:%02d" of the elapsed seconds.
 QString elapsedText(qint64 seconds);
