@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <sys/prctl.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <csignal>
@@ -49,6 +50,15 @@ QList<QMap<QString, QString>> pactlBlocks(const QString &kind)
         }
     }
     return blocks;
+}
+
+// In a player's process before it runs: a test that dies (a crash, a time-out) takes its players
+// with it, and the player gets the raised priority a desktop gives audio clients (RTKit), where
+// this user may raise one, so a busy machine does not starve it into playing silence.
+void asPlayerProcess()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::setpriority(PRIO_PROCESS, 0, -11);
 }
 
 } // namespace
@@ -139,7 +149,7 @@ bool TonePlayer::startPipeWirePlayer()
     if (!m_options.applicationID.isEmpty())
         properties += QStringLiteral(" application.id = \"%1\"").arg(m_options.applicationID);
     properties += QStringLiteral(" }");
-    m_player->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    m_player->setChildProcessModifier(asPlayerProcess);
     m_player->setStandardOutputFile(QProcess::nullDevice());
     m_player->setStandardErrorFile(QProcess::nullDevice());
     m_player->start(QStringLiteral("pw-play"),
@@ -158,9 +168,8 @@ bool TonePlayer::start(std::chrono::milliseconds timeout)
     m_generator = std::make_unique<QProcess>();
     const QString rate = QString::number(m_options.sampleRate);
     const QString channels = QString::number(m_options.channels);
-    // A test that dies (a crash, a time-out) takes its players with it.
     for (QProcess *process : { m_generator.get(), m_player.get() })
-        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        process->setChildProcessModifier(asPlayerProcess);
     m_generator->setStandardOutputProcess(m_player.get());
     m_generator->setStandardErrorFile(QProcess::nullDevice());
     m_player->setStandardOutputFile(QProcess::nullDevice());
