@@ -43,7 +43,8 @@ void AppModel::takeLeftSession()
     // confirms it, which keeps new starts, sign-out and an unguarded quit away meanwhile.
     setSessionID(left.front().sessionId);
     setState(ListeningState::pending);
-    setNotice(QStringLiteral("上次的翻译未正常结束，正在为它完成结算。"));
+    setNotice(m_loggedIn ? QStringLiteral("上次的翻译未正常结束，正在为它完成结算。")
+                         : QStringLiteral("上次的翻译未正常结束，登录后将自动完成结算。"));
 }
 
 void AppModel::settlePendingWhileSignedIn()

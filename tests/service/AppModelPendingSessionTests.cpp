@@ -129,6 +129,7 @@ TEST_F(PendingSessionScenario, SignedOutAtLaunchStaysPendingUntilTheSignIn)
     clock.advance(10min);
     TestSupport::drainEvents();
     EXPECT_EQ(model->sessionID(), id);
+    EXPECT_EQ(model->notice(), "上次的翻译未正常结束，登录后将自动完成结算。");
     EXPECT_FALSE(model->loggedIn());
     EXPECT_EQ(requestCount(finishPath()), 0);
     EXPECT_EQ(finishedSessions(), 0);
