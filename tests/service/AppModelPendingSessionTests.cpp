@@ -8,6 +8,7 @@
 
 #include "TranslateCore/API/TranslationAPI.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -38,13 +39,18 @@ protected:
 
     std::unique_ptr<AppModel> launch(std::optional<Credentials> credentials)
     {
+        return launch(credentials, store());
+    }
+    std::unique_ptr<AppModel> launch(
+        std::optional<Credentials> credentials, std::shared_ptr<SessionCredentialStore> on)
+    {
         auto owned = std::make_unique<TestSupport::ScriptedCapture>();
         capture = owned.get();
         TranscriptExport seams;
         seams.copy = [](const QString &) {};
         seams.chooseSaveLocation = [](const QString &, TranscriptExport::Completion) {};
         return std::make_unique<AppModel>(std::make_unique<TranslationAPI>(credentials),
-            std::move(owned), nullptr, clock, seams, store());
+            std::move(owned), nullptr, clock, seams, std::move(on));
     }
 
     // Signs in, starts listening and ends the process without a stop: the session stays open
@@ -90,6 +96,25 @@ TEST_F(PendingSessionScenario, CreatedSessionIsRecordedUntilItsSettlementIsConfi
     model->stop();
     ASSERT_TRUE(settledIn(State::completed));
     EXPECT_TRUE(store()->pendingSessions().empty());
+    expectSettled(1);
+}
+
+TEST_F(PendingSessionScenario, SessionThatCannotBeRecordedIsNotUsedAndSettledAtOnce)
+{
+    // The store's folder cannot be made: a file stands where it should be.
+    QFile blocker(temporary.path() + QStringLiteral("/blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    model = launch(std::nullopt,
+        std::make_shared<SessionCredentialStore>(
+            QUrl::fromLocalFile(blocker.fileName() + QStringLiteral("/data/session.sqlite3")),
+            std::make_shared<SQLiteSessionPreferences>(*settings)));
+    signIn();
+    beginStart();
+    ASSERT_TRUE(waitFor([&] { return createdSessions() == 1 && !model->ownsSession(); }));
+    EXPECT_EQ(rawValue(model->state()), rawValue(State::completed));
+    EXPECT_TRUE(model->error().has_value());
+    EXPECT_FALSE(capture->capturing()); // the session was never used
     expectSettled(1);
 }
 
