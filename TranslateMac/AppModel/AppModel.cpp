@@ -56,14 +56,17 @@ AppModel::AppModel(const QUrl &serviceBase, QObject *parent)
     m_capture = AudioCaptureFactory::make(m_clock);
     m_socketFactory = [](const QUrl &url) { return std::make_shared<LiveSocket>(url); };
     m_transcriptExport = TranscriptExport::desktop();
+    // The store lives until the process ends.
+    m_sessionStore = std::shared_ptr<SessionCredentialStore>(&store, [](auto *) {});
     initialise(restoreFailed);
 }
 
 AppModel::AppModel(std::unique_ptr<TranslationAPI> api, std::unique_ptr<AudioCapturing> capture,
-    SocketFactory socketFactory, Clock &clock, TranscriptExport transcriptExport, QObject *parent)
+    SocketFactory socketFactory, Clock &clock, TranscriptExport transcriptExport,
+    std::shared_ptr<SessionCredentialStore> sessionStore, QObject *parent)
     : QObject(parent), m_api(std::move(api)), m_capture(std::move(capture)),
       m_socketFactory(std::move(socketFactory)), m_clock(clock),
-      m_transcriptExport(std::move(transcriptExport))
+      m_transcriptExport(std::move(transcriptExport)), m_sessionStore(std::move(sessionStore))
 {
     if (!m_socketFactory)
         m_socketFactory = [](const QUrl &url) { return std::make_shared<LiveSocket>(url); };
@@ -93,6 +96,7 @@ void AppModel::initialise(bool restoreFailed)
     m_permission = m_capture->hasPermission();
     if (restoreFailed)
         m_notice = QStringLiteral("暂时无法读取本机登录状态，请重新登录。");
+    takeLeftSession();
     m_derived = derived();
     for (auto signal : { &AppModel::loginMethodChanged, &AppModel::accountBusyChanged })
         QObject::connect(this, signal, this, &AppModel::syncQRLogin);
@@ -101,6 +105,7 @@ void AppModel::initialise(bool restoreFailed)
     QObject::connect(this, &AppModel::loggedInChanged, this, [this] {
         if (!m_loggedIn && !ownsSession())
             setOverlayVisible(false);
+        settlePendingWhileSignedIn(); // a settlement waiting for a sign-in goes on
     });
 }
 

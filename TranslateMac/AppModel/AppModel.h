@@ -37,6 +37,7 @@ namespace TranslateMac {
 
 class AppUpdateModel;
 class QRLoginModel;
+class SessionCredentialStore;
 
 // The application's one observable object: the signed-in account, the chosen direction and
 // source, and the whole life of a translation session (preparation, creation, streaming,
@@ -102,6 +103,10 @@ public:
     static constexpr std::chrono::seconds finishDeadline { 12 };
     static constexpr std::chrono::seconds smsCooldown { 60 };
     static constexpr int recoveryAttempts = 3;
+    // The wait before settling a pending session again after a failed try; it doubles up to the
+    // limit.
+    static constexpr std::chrono::seconds pendingRetryFirst { 2 };
+    static constexpr std::chrono::seconds pendingRetryLimit { 60 };
     static const QString preferredRouteCode;
 
     // The application's model: restores the sign-in from the credential store (unless
@@ -111,11 +116,13 @@ public:
     // The same, talking to the service below `serviceBase` (a REST root such as
     // ProductionEndpoint::base()).
     explicit AppModel(const QUrl &serviceBase, QObject *parent = nullptr);
-    // A model on the given parts; the transcript seams default to the desktop's own.
+    // A model on the given parts; the transcript seams default to the desktop's own. Without a
+    // `sessionStore` the sessions it creates are not recorded for a later launch.
     AppModel(std::unique_ptr<TranslateCore::TranslationAPI> api,
         std::unique_ptr<AudioCapturing> capture, SocketFactory socketFactory,
         TranslateCore::Clock &clock = TranslateCore::SystemClock::shared(),
-        TranscriptExport transcriptExport = {}, QObject *parent = nullptr);
+        TranscriptExport transcriptExport = {},
+        std::shared_ptr<SessionCredentialStore> sessionStore = nullptr, QObject *parent = nullptr);
     ~AppModel() override;
 
     // Published state.
@@ -335,6 +342,17 @@ private:
     bool confirmSettlement(const QJsonObject &answer);
     QCoro::Task<> refreshBalanceAfterFinish();
 
+    // Sessions outliving the process (AppModelPendingSessions.cpp).
+    // Records a created session before anything else is done with it; throws when it could not.
+    void recordPendingSession(qint64 id, const QString &routeCode);
+    // Forgets a session whose settlement is confirmed; a failure leaves a harmless second try.
+    void forgetPendingSession(qint64 id);
+    // Holds the oldest session an earlier run left unsettled, as a pending settlement.
+    void takeLeftSession();
+    // Settles the held pending settlement while signed in, retrying with back-off; single-flight.
+    void settlePendingWhileSignedIn();
+    QCoro::Task<> settlePendingLoop(TranslateCore::CancellationToken token);
+
     // Chooses a direction without asking for its quote (the caller does).
     void chooseRoute(const QString &code);
 
@@ -388,6 +406,8 @@ private:
     TranslateCore::TaskHandle m_endTask;
     TranslateCore::TaskHandle m_recoveryTask;
     TranslateCore::TaskHandle m_settlementTask;
+    TranslateCore::TaskHandle m_pendingRetryTask;
+    std::shared_ptr<SessionCredentialStore> m_sessionStore;
     Generation m_operationGeneration = QUuid::createUuid();
     Generation m_quoteGeneration = QUuid::createUuid();
     std::optional<TranslateCore::Instant> m_startTime;

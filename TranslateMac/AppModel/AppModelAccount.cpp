@@ -209,7 +209,11 @@ QCoro::Task<> AppModel::bootstrap()
     m_bootstrapped = true;
     QPointer<AppModel> self(this);
     co_await refreshSources();
-    if (self && m_loggedIn)
+    if (!self || !m_loggedIn)
+        co_return;
+    if (m_state == ListeningState::pending && m_sessionID)
+        settlePendingWhileSignedIn(); // it refreshes the account once the session is settled
+    else
         co_await refreshAccount();
 }
 

@@ -16,6 +16,16 @@ namespace TranslateMac {
 namespace {
 
 const QString settledNotice = QStringLiteral("已结束并完成结算。");
+const QString pendingError
+    = QStringLiteral("系统音频监听已停止。暂时无法确认结算结果，请恢复网络后点击“确认结算”。");
+// The same while the sign-in is lost: the login screen shows, without that button.
+const QString signInToSettleError
+    = QStringLiteral("系统音频监听已停止。登录已失效，重新登录后将自动完成结算。");
+
+bool isPendingText(const std::optional<QString> &text)
+{
+    return text == pendingError || text == signInToSettleError;
+}
 
 bool isFinalStatus(const QJsonValue &status)
 {
@@ -139,7 +149,11 @@ QCoro::Task<> AppModel::finishFromServer()
     const Ending ending(this);
     m_operationGeneration = QUuid::createUuid();
     setState(ListeningState::completed);
+    if (m_sessionID)
+        forgetPendingSession(*m_sessionID);
     setSessionID(std::nullopt);
+    if (isPendingText(m_error))
+        setError(std::nullopt); // its button is gone
     setNotice(settledNotice);
     if (!co_await stopStreaming())
         co_return;
@@ -227,8 +241,7 @@ QCoro::Task<> AppModel::settle(qint64 id)
             setState(ListeningState::pending);
             m_clockTask = {};
             setLevel(0);
-            setError(QStringLiteral(
-                "系统音频监听已停止。暂时无法确认结算结果，请恢复网络后点击“确认结算”。"));
+            setError(m_loggedIn ? pendingError : signInToSettleError);
         }
     }
     m_settlementInFlight = false;
@@ -251,8 +264,12 @@ bool AppModel::confirmSettlement(const QJsonObject &answer)
         return false; // the answer could not be applied: not confirmed
     }
     setTranscript(std::move(next));
+    if (m_sessionID)
+        forgetPendingSession(*m_sessionID);
     setSessionID(std::nullopt);
     setState(ListeningState::completed);
+    if (isPendingText(m_error))
+        setError(std::nullopt); // its button is gone
     m_clockTask = {};
     setLevel(0);
     setNotice(settledNotice);

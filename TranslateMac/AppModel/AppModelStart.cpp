@@ -63,8 +63,8 @@ QCoro::Task<> AppModel::start()
     setNotice(std::nullopt);
     m_creationInFlight = true;
     CreatedSession created;
+    const QString routeCode = m_selectedRoute;
     try {
-        const QString routeCode = m_selectedRoute;
         const bool history = m_history;
         const QString key = QUuid::createUuid().toString(QUuid::WithoutBraces);
         created = co_await m_api->create(routeCode, history, key, lifetime());
@@ -78,8 +78,18 @@ QCoro::Task<> AppModel::start()
         co_return;
     }
     m_creationInFlight = false;
-    // The session is ours to finish from here on, whatever happened meanwhile.
+    // The session is ours to finish from here on, whatever happened meanwhile, and stays so
+    // across a restart: it is recorded before anything else is done with it.
     setSessionID(created.id);
+    try {
+        recordPendingSession(created.id, routeCode);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        co_await startFailed(failure, operation); // a session no launch could settle goes now
+        co_return;
+    }
     if (!operationCurrent(operation, ListeningState::preparing)) {
         co_await reconcileFinish();
         co_return;

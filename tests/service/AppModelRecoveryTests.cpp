@@ -148,7 +148,7 @@ TEST_F(AppModelRecovery, SignedOutDuringRecoveryIsPendingUntilTheUserSignsInAgai
         { { "httpStatus", 401 }, { "envelope", QJsonObject { { "code", 1003 } } } });
     clock.advance(500ms);
     ASSERT_TRUE(waitForState(State::pending));
-    EXPECT_EQ(model->error(), pendingError);
+    EXPECT_EQ(model->error(), signInToSettleError);
     EXPECT_EQ(requestCount(ticketPath()), 1);
     // The client dropped the sign-in: the model says so, so the user can sign in again.
     EXPECT_FALSE(model->loggedIn());

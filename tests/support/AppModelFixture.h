@@ -84,3 +84,5 @@ protected:
 inline const QString settledNotice = QStringLiteral("已结束并完成结算。");
 inline const QString pendingError
     = QStringLiteral("系统音频监听已停止。暂时无法确认结算结果，请恢复网络后点击“确认结算”。");
+inline const QString signInToSettleError
+    = QStringLiteral("系统音频监听已停止。登录已失效，重新登录后将自动完成结算。");

@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 using namespace TranslateMac;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -171,4 +172,43 @@ TEST_F(AppContentViewTest, AfterSigningOutTheQRSignInStartsAgain)
     TestSupport::runTask(model->logout());
     ASSERT_TRUE(content->showsLogin());
     EXPECT_TRUE(waitFor([&] { return model->qrLogin().challenge().has_value(); }));
+}
+
+TEST_F(AppContentViewTest, APendingSettlementThatLostItsSignInShowsTheLoginAndSettlesAfterIt)
+{
+    signIn();
+    auto content = makeContent();
+    startListening();
+    const qint64 id = *model->sessionID();
+    const QString finish = QStringLiteral("v1/translation/sessions/%1/finish").arg(id);
+    service().fault(
+        finish, { { "httpStatus", 500 }, { "envelope", QJsonObject { { "code", 500 } } } });
+    sendEvent({ { "type", "error" } });
+    ASSERT_TRUE(waitForState(State::pending));
+    // The confirmation meets a sign-in the service no longer renews.
+    service().control("POST", "/control/expire-access-tokens");
+    service().fault("v1/auth/refresh",
+        { { "httpStatus", 401 }, { "envelope", QJsonObject { { "code", 1003 } } } });
+    TestSupport::runTask(model->reconcileFinish());
+    ASSERT_FALSE(model->loggedIn());
+    settle();
+    EXPECT_TRUE(content->showsLogin());
+    EXPECT_EQ(model->sessionID(), id); // still the user's to settle
+    EXPECT_EQ(model->error(), signInToSettleError);
+    screenshot(*content, "pending-settlement-sign-in");
+
+    // The login screen's QR sign-in runs; approving it settles the session without a button.
+    ASSERT_TRUE(waitFor([&] { return model->qrLogin().challenge().has_value(); }));
+    service().control("POST", "/control/device-login",
+        { { "challengeId", model->qrLogin().challenge()->id }, { "action", "approve" },
+            { "phone", phone } });
+    ASSERT_TRUE(waitFor([&] {
+        clock.advance(1s);
+        return model->loggedIn();
+    }));
+    ASSERT_TRUE(settledIn(State::completed));
+    settle();
+    EXPECT_FALSE(content->showsLogin());
+    expectEnd(State::completed, std::nullopt, settledNotice);
+    expectSettled(1);
 }

@@ -32,6 +32,7 @@ AppContentView::AppContentView(AppModel &model, QWidget *parent)
 
     connect(&model, &AppModel::loggedInChanged, this, &AppContentView::refreshScreens);
     connect(&model, &AppModel::ownsSessionChanged, this, &AppContentView::refreshScreens);
+    connect(&model, &AppModel::stateChanged, this, &AppContentView::refreshScreens);
     // The end of a translation is when an update may be offered again.
     connect(&model, &AppModel::ownsSessionChanged, this, [this] {
         if (!m_model.ownsSession())
@@ -60,7 +61,9 @@ bool AppContentView::showsUpdatePanel() const
 
 void AppContentView::refreshScreens()
 {
-    const bool login = !m_model.loggedIn() && !m_model.ownsSession();
+    // A settlement waiting for its sign-in needs the login screen; a running session does not.
+    const bool login = !m_model.loggedIn()
+        && (!m_model.ownsSession() || m_model.state() == ListeningState::pending);
     m_stack->setCurrentWidget(login ? static_cast<QWidget *>(m_login) : m_workspace);
     const bool prompt = !m_model.ownsSession() && m_model.appUpdates().showPrompt();
     m_dimmer->setVisible(prompt);
