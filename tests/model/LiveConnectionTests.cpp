@@ -36,6 +36,15 @@ protected:
             [this](std::exception_ptr reason) { lost.append(reason); });
     }
 
+    // Closing ends the connection's loops; let them unwind before the clock and the socket they
+    // wait on go too.
+    void TearDown() override
+    {
+        TestSupport::runTask(connection->close());
+        connection.reset();
+        TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(20));
+    }
+
     void announceReady(qint64 id = sessionID, qint64 heartbeatMs = 1000)
     {
         socket->deliver({ { "type", "session.ready" }, { "sessionId", id },
@@ -98,6 +107,7 @@ TEST_F(LiveConnectionTest, ReadyOfAnotherSessionOrWithoutAUsableHeartbeatIsInval
         qint64 heartbeatMs;
     };
     for (const Case c : { Case { 7, 1000 }, Case { sessionID, 0 }, Case { sessionID, 60001 } }) {
+        TearDown();
         SetUp();
         announceReady(c.id, c.heartbeatMs);
         EXPECT_EQ(failureOf(awaitReady()), TranslationFailure::Case::invalidResponse)

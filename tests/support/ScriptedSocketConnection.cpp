@@ -32,7 +32,9 @@ QCoro::Task<SocketMessage> ScriptedSocketConnection::receive()
 
 QCoro::Task<> ScriptedSocketConnection::close()
 {
+    // As a real socket's: a receive that waits ends once the socket is closed.
     closed = true;
+    m_inbox->close();
     co_return;
 }
 
