@@ -117,11 +117,6 @@ AppModel::~AppModel()
     QObject::disconnect(m_appUpdates.get(), nullptr, this, nullptr);
     QObject::disconnect(this, nullptr, this, nullptr);
     m_lifetime.cancel();
-    // A live socket's loops end only with the socket: a model that goes while listening closes
-    // it, or the loops and the socket would outlive the model.
-    if (m_connection) {
-        [[maybe_unused]] auto closing = m_connection->close();
-    }
 }
 
 void AppModel::setLoginMethod(LoginMethod method)
