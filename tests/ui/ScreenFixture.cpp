@@ -45,6 +45,17 @@ void ScreenTest::TearDown()
 {
     for (QWidget *window : QApplication::topLevelWidgets())
         window->close();
+    // A model dropped while it listens leaves its live socket's loops behind (the application
+    // always stops first): end the session the test left running.
+    if (model && model->state() == TranslateMac::ListeningState::listening) {
+        model->stop();
+        TestSupport::spinUntil(
+            [&] {
+                return model->state() != TranslateMac::ListeningState::listening
+                    && !model->settling();
+            },
+            std::chrono::seconds(10));
+    }
     AppModelScenario::TearDown();
 }
 
@@ -68,7 +79,8 @@ void ScreenTest::screenshot(QWidget &widget, const QString &name)
 {
     settle();
     QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
-    const QString path = QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/") + name + QStringLiteral(".png");
+    const QString path
+        = QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/") + name + QStringLiteral(".png");
     EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
 }
 
