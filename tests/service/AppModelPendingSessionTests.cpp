@@ -161,10 +161,9 @@ TEST_F(PendingSessionScenario, SignedOutAtLaunchStaysPendingUntilTheSignIn)
 
     // The same account signs in again (by QR: a second SMS code within a minute is refused).
     auto qr = TestSupport::start(model->runQRLogin());
-    ASSERT_TRUE(waitFor([&] { return model->qrLogin().challenge().has_value(); }));
-    service().control("POST", "/control/device-login",
-        { { "challengeId", model->qrLogin().challenge()->id }, { "action", "approve" },
-            { "phone", phone } });
+    approveQRSignIn();
+    if (HasFatalFailure())
+        return;
     ASSERT_TRUE(waitFor([&] {
         clock.advance(1s);
         return qr->done;

@@ -1,6 +1,10 @@
 #include "AppModelFixture.h"
 
+#include "TranslateMac/Account/QRLoginModel.h"
+
 #include "TranslateCore/API/TranslationAPI.h"
+
+#include <QJsonObject>
 
 using namespace TranslateCore;
 using namespace TranslateMac;
@@ -22,6 +26,14 @@ void AppModelScenario::TearDown()
 {
     model.reset();
     TestSupport::drainEvents();
+}
+
+void AppModelScenario::approveQRSignIn()
+{
+    ASSERT_TRUE(waitFor([&] { return model->qrLogin().challenge().has_value(); }));
+    service().control("POST", "/control/device-login",
+        { { "challengeId", model->qrLogin().challenge()->id }, { "action", "approve" },
+            { "phone", phone } });
 }
 
 void AppModelScenario::signIn(const QString &number)

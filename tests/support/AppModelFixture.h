@@ -33,6 +33,8 @@ protected:
 
     // Signs `phone` in through the model (code, login, account refresh).
     void signIn(const QString &phone = QStringLiteral("13700000001"));
+    // Approves, as the phone app would, the QR sign-in the model is running for `phone`.
+    void approveQRSignIn();
     // Starts a translation without waiting for it.
     void beginStart();
     // Starts and waits until the model listens.

@@ -198,10 +198,9 @@ TEST_F(AppContentViewTest, APendingSettlementThatLostItsSignInShowsTheLoginAndSe
     screenshot(*content, "pending-settlement-sign-in");
 
     // The login screen's QR sign-in runs; approving it settles the session without a button.
-    ASSERT_TRUE(waitFor([&] { return model->qrLogin().challenge().has_value(); }));
-    service().control("POST", "/control/device-login",
-        { { "challengeId", model->qrLogin().challenge()->id }, { "action", "approve" },
-            { "phone", phone } });
+    approveQRSignIn();
+    if (HasFatalFailure())
+        return;
     ASSERT_TRUE(waitFor([&] {
         clock.advance(1s);
         return model->loggedIn();
