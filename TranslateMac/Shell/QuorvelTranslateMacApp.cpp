@@ -8,7 +8,10 @@
 #include "WorkspaceWindow.h"
 
 #include "TranslateMac/AppModel/AppModel.h"
+#include "TranslateMac/AppModel/SessionRecorder.h"
+#include "TranslateMac/Journal/JournalOpening.h"
 #include "TranslateMac/Screens/Common/Theme.h"
+#include "TranslateMac/Screens/History/HistorySettings.h"
 #include "TranslateMac/Screens/Root/AppContentView.h"
 
 #include "BuildInfo.h"
@@ -22,6 +25,8 @@
 namespace TranslateMac {
 
 const QString QuorvelTranslateMacApp::desktopName = QStringLiteral("com.quorvel.translate");
+const QString QuorvelTranslateMacApp::interruptedNotice
+    = QStringLiteral("上次的翻译意外中断，已保存的字幕可在“历史记录”中查看、复制和导出。");
 
 void QuorvelTranslateMacApp::prepareProcess()
 {
@@ -49,6 +54,7 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(
     QGuiApplication::setWindowIcon(
         QIcon::fromTheme(desktopName, Theme::icon(QStringLiteral("captions.bubble"))));
     AppModel &model = *m_model;
+    openJournal();
     m_window = std::make_unique<WorkspaceWindow>(
         model, new AppContentView(model), [this] { requestQuit(); });
     m_menuBar = std::make_unique<MenuBarControls>(
@@ -94,6 +100,41 @@ QuorvelTranslateMacApp::~QuorvelTranslateMacApp()
     m_menuBar.reset();
     m_window.reset();
     m_delegate.reset();
+    // The recorder writes while the model announces its last changes; the journal then writes
+    // what is still queued before it closes.
+    m_recorder.reset();
+    m_journal.reset();
+}
+
+void QuorvelTranslateMacApp::openJournal()
+{
+    CaptionJournal::Options options;
+    options.retainedSessions = HistorySettings::retainedSessions();
+    JournalOpening opening = openJournalForUse(CaptionJournal::defaultPath(), options);
+    m_journal = std::move(opening.journal);
+    if (opening.problem)
+        m_model->reportNotice(*opening.problem);
+    if (!m_journal)
+        return;
+    try {
+        // What an earlier run left unended was cut off: nothing more of it will come.
+        const QList<JournalSession> leftOpen = m_journal->sessionsLeftOpen();
+        for (const JournalSession &session : leftOpen) {
+            m_journal->markInterrupted(session.id);
+            if (!m_interruptedSession && session.captionCount > 0)
+                m_interruptedSession = session.id;
+        }
+    } catch (const JournalFailure &failure) {
+        m_model->reportNotice(failure.errorDescription());
+    }
+    if (m_interruptedSession)
+        m_model->reportNotice(interruptedNotice);
+    connect(m_journal.get(), &CaptionJournal::writeFailed, m_model.get(), [this] {
+        if (const auto failure = m_journal->writeFailure())
+            m_model->reportNotice(failure->errorDescription());
+    });
+    m_recorder = std::make_unique<SessionRecorder>(
+        *m_model, *m_journal, [] { return HistorySettings::keepsLocalHistory(); });
 }
 
 void QuorvelTranslateMacApp::openWorkspace()

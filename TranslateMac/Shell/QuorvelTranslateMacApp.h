@@ -6,12 +6,15 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace TranslateMac {
 
 class AppDelegate;
 class AppModel;
+class CaptionJournal;
 class MenuBarControls;
+class SessionRecorder;
 class SleepGuard;
 class SleepLock;
 class WorkspaceWindow;
@@ -25,6 +28,8 @@ public:
     // The name the desktop knows the application by: its .desktop file, icon, metainfo and window
     // class.
     static const QString desktopName;
+    // Told at launch when an earlier run was cut off in the middle of a translation.
+    static const QString interruptedNotice;
 
     // Before the application object exists: the display platform and the names the settings
     // and the desktop use.
@@ -45,6 +50,11 @@ public:
     AppDelegate &delegate() const { return *m_delegate; }
     WorkspaceWindow &window() const { return *m_window; }
     MenuBarControls &menuBarControls() const { return *m_menuBar; }
+    // The local history; nothing when it could not be opened this time (the user was told).
+    CaptionJournal *journal() const { return m_journal.get(); }
+    // The newest session an earlier run left unended (a crash, a kill, a power cut), offered to
+    // the user at launch; its journal id.
+    std::optional<qint64> interruptedSession() const { return m_interruptedSession; }
 
     // Brings the workspace window forward, showing it again after it was closed.
     void openWorkspace();
@@ -67,7 +77,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void openJournal();
+
     std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<CaptionJournal> m_journal;
+    std::unique_ptr<SessionRecorder> m_recorder;
+    std::optional<qint64> m_interruptedSession;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<WorkspaceWindow> m_window;
     std::unique_ptr<MenuBarControls> m_menuBar;
