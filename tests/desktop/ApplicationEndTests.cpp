@@ -120,6 +120,21 @@ protected:
         ASSERT_TRUE(application.waitForStarted());
     }
 
+    // Pauses the tone, which closes its caption, until a final caption reached the journal (they
+    // are written as they come).
+    bool pauseUntilCaptioned(CaptionJournal &journal)
+    {
+        player.freeze();
+        const bool captioned = TestSupport::spinUntil(
+            [&] {
+                const auto recorded = journal.sessions();
+                return !recorded.isEmpty() && recorded.first().captionCount > 0;
+            },
+            10s);
+        player.resume();
+        return captioned;
+    }
+
     QJsonArray sessions()
     {
         return service().control("GET", "/control/sessions")["sessions"].toArray();
@@ -294,17 +309,8 @@ TEST_F(ApplicationEnd, KillWhileListeningLeavesTheSessionAndItsCaptionsForTheNex
 {
     launch();
     ASSERT_TRUE(startTranslating());
-    // A pause in the tone closes its caption: final captions reach the journal as they come.
     const auto journal = openJournal();
-    player.freeze();
-    const bool captioned = TestSupport::spinUntil(
-        [&] {
-            const auto recorded = journal->sessions();
-            return !recorded.isEmpty() && recorded.first().captionCount > 0;
-        },
-        10s);
-    player.resume();
-    ASSERT_TRUE(captioned) << "no final caption reached the journal";
+    ASSERT_TRUE(pauseUntilCaptioned(*journal)) << "no final caption reached the journal";
 
     application.kill();
     ASSERT_TRUE(application.waitForFinished(5000));
@@ -366,6 +372,5 @@ TEST_F(ApplicationEnd, ADamagedJournalIsSetAsideAndTranslationGoesOn)
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), damaged);
     // The new journal records this session.
-    const auto journal = openJournal();
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return journal->sessions().size() == 1; }, 5s));
+    EXPECT_TRUE(pauseUntilCaptioned(*openJournal()));
 }
