@@ -106,7 +106,7 @@ private:
 
 // A player announcing `identity` as its application id (and "Tone <identity>" as its name).
 TonePlayer::Options tone(double frequency, const QString &identity, double volume = 0.5);
-// Skips the test unless the private server is PipeWire (fails in CI when it should be).
+// Whether the private sound server is PipeWire (else a plain PulseAudio daemon).
 bool soundServerIsPipeWire();
 
 // Amplitude (0…1 of full scale) of the `frequency` component of 16-bit mono PCM (Goertzel).

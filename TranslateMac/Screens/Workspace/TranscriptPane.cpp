@@ -57,7 +57,6 @@ TranscriptPane::TranscriptPane(AppModel &model, QWidget *parent) : QWidget(paren
 
     m_message = new QLabel(this);
     m_message->setWordWrap(true);
-    m_message->setContentsMargins(24, 4, 24, 4);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -231,8 +230,9 @@ void TranscriptPane::refresh()
     m_message->setText(message.value_or(QString()));
     m_message->setObjectName(
         m_model.error() ? QStringLiteral("errorText") : QStringLiteral("noticeText"));
+    // The margins belong in the style sheet: a style sheet replaces the label's own.
     m_message->setStyleSheet(
-        QStringLiteral("color: %1;")
+        QStringLiteral("color: %1; padding: 4px 24px;")
             .arg((m_model.error() ? Theme::danger() : Theme::warning().darker(120)).name()));
 
     refreshLevel();
