@@ -1,0 +1,20 @@
+#include "TranslateMac/Journal/JournalExport.h"
+
+namespace TranslateMac {
+
+TranslateCore::ExportedCaption exportedCaption(const JournalCaption &caption)
+{
+    return { caption.sessionId, caption.sequence, caption.appearedMs, caption.finalMs,
+        caption.source, caption.target };
+}
+
+QList<TranslateCore::ExportedCaption> exportedCaptions(const QList<JournalCaption> &captions)
+{
+    QList<TranslateCore::ExportedCaption> exported;
+    exported.reserve(captions.size());
+    for (const JournalCaption &caption : captions)
+        exported.append(exportedCaption(caption));
+    return exported;
+}
+
+} // namespace TranslateMac
