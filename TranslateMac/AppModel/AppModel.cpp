@@ -218,8 +218,12 @@ void AppModel::announceDerived()
     // to one of them repaints only when that value moved (not on every level update).
     const Derived now = derived();
     const Derived before = std::exchange(m_derived, now);
-    if (now.ownsSession != before.ownsSession)
+    if (now.ownsSession != before.ownsSession) {
         Q_EMIT ownsSessionChanged();
+        // The end of a translation is when an update may be offered again.
+        if (!now.ownsSession && m_appUpdates)
+            m_appUpdates->check(false);
+    }
     if (now.canStart != before.canStart)
         Q_EMIT canStartChanged();
     if (now.remaining != before.remaining)

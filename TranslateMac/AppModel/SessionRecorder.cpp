@@ -47,6 +47,7 @@ void SessionRecorder::sessionChanged()
     if (!id || id == m_serviceSession || m_model.state() != ListeningState::preparing)
         return;
     m_serviceSession = id;
+    m_start.reset();
     m_session.reset();
     m_listeningSince.reset();
     m_captions.clear();
@@ -55,18 +56,25 @@ void SessionRecorder::sessionChanged()
     if (!m_keepsHistory())
         return;
     const auto route = m_model.route();
-    const qint64 journalId = m_journal.beginSession({ .serviceSessionId = *id,
+    m_start = JournalSessionStart { .serviceSessionId = *id,
         .routeCode = m_model.selectedRoute(),
         .direction = route ? route->name : m_model.selectedRoute(),
         .sourceName = m_model.selectedSource().name,
-        .startedAtMs = QDateTime::currentMSecsSinceEpoch() });
-    if (journalId > 0)
-        m_session = journalId;
+        .startedAtMs = QDateTime::currentMSecsSinceEpoch() };
+}
+
+std::optional<qint64> SessionRecorder::journalSession()
+{
+    if (!m_session && m_start) {
+        if (const qint64 id = m_journal.beginSession(*m_start); id > 0)
+            m_session = id;
+    }
+    return m_session;
 }
 
 void SessionRecorder::stateChanged()
 {
-    if (!m_session)
+    if (!m_start)
         return;
     const ListeningState state = m_model.state();
     if (state == ListeningState::listening && !m_listeningSince)
@@ -77,13 +85,12 @@ void SessionRecorder::stateChanged()
 
 void SessionRecorder::transcriptChanged()
 {
-    if (!m_session)
+    if (!m_start)
         return;
     writeCaptions(m_ended);
     const auto &transcript = m_model.transcript();
-    if (transcript.finished() && !m_chargeWritten) {
+    if (m_session && transcript.finished() && !m_chargeWritten)
         m_chargeWritten = m_journal.recordCharge(*m_session, transcript.ledgerCharged());
-    }
 }
 
 void SessionRecorder::writeCaptions(bool ending)
@@ -104,12 +111,15 @@ void SessionRecorder::writeCaptions(bool ending)
                     || (tracked.targetFinalWritten && textsChanged));
         if (!due)
             continue;
-        const bool written = m_journal.append({ .sessionId = *m_session,
+        const std::optional<qint64> session = journalSession();
+        if (!session)
+            return; // refused (the journal reports it); tried again at the next change
+        const bool written = m_journal.append({ .sessionId = *session,
             .sequence = caption.sequence,
             .source = caption.source,
             .target = caption.target,
             .appearedMs = tracked.appearedMs,
-            .finalMs = std::max(now, tracked.appearedMs) });
+            .finalMs = now });
         if (!written)
             continue; // refused (the journal reports it); tried again at the next change
         tracked.written = true;
@@ -125,7 +135,8 @@ void SessionRecorder::endSession()
         return;
     m_ended = true;
     writeCaptions(true);
-    m_journal.endSession(*m_session, QDateTime::currentMSecsSinceEpoch());
+    if (m_session)
+        m_journal.endSession(*m_session, QDateTime::currentMSecsSinceEpoch());
 }
 
 qint64 SessionRecorder::audioClockMs() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranslateMac/Journal/JournalRecords.h"
+
 #include "TranslateCore/Async/Clock.h"
 #include "TranslateCore/Contract/Instant.h"
 
@@ -16,7 +18,8 @@ class AppModel;
 class CaptionJournal;
 
 // Keeps what the user reads: each translation the model starts is recorded in the caption
-// journal, and each caption as soon as its source is final (again when its translation settles
+// journal from its first caption on (a session nothing was read in is not history), and each
+// caption as soon as its source is final (again when its translation settles
 // or is revised), so that a crash or a kill loses at most the captions not yet final. Times are
 // the session's audio clock: the capture delivers sound in real time, so the time since listening
 // began is how much sound was heard.
@@ -26,9 +29,6 @@ public:
     // `keepsHistory` is asked at the start of each session (the user's local-history switch).
     SessionRecorder(AppModel &model, CaptionJournal &journal, std::function<bool()> keepsHistory,
         QObject *parent = nullptr);
-
-    // The journal id of the session being recorded, if any.
-    std::optional<qint64> recordingSession() const { return m_session; }
 
 private:
     struct Tracked {
@@ -46,6 +46,8 @@ private:
     // end of a session (`ending`) also those still open, since nothing will complete them.
     void writeCaptions(bool ending);
     void endSession();
+    // The journal id of the session, begun in the journal now when it is not yet.
+    std::optional<qint64> journalSession();
     qint64 audioClockMs() const;
 
     AppModel &m_model;
@@ -53,8 +55,10 @@ private:
     std::function<bool()> m_keepsHistory;
     TranslateCore::Clock &m_clock;
 
-    std::optional<qint64> m_session; // the journal's id
     std::optional<qint64> m_serviceSession;
+    // The session to record, until the journal has it under `m_session`.
+    std::optional<JournalSessionStart> m_start;
+    std::optional<qint64> m_session;
     std::optional<TranslateCore::Instant> m_listeningSince;
     bool m_ended = false;
     bool m_chargeWritten = false;

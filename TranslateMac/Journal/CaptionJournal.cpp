@@ -33,15 +33,6 @@ bool isPassing(const JournalFailure &failure)
     }
 }
 
-qint64 latestId(sqlite3 *db)
-{
-    const JournalDatabase::Statement statement
-        = JournalDatabase::prepare(db, "SELECT coalesce(max(id), 0) FROM sessions");
-    if (const int result = sqlite3_step(statement.get()); result != SQLITE_ROW)
-        throw JournalFailure::database(result);
-    return sqlite3_column_int64(statement.get(), 0);
-}
-
 } // namespace
 
 QString CaptionJournal::defaultPath()
@@ -55,10 +46,9 @@ QString CaptionJournal::defaultPath()
 std::unique_ptr<CaptionJournal> CaptionJournal::open(const QString &path, Options options)
 {
     JournalDatabase::Connection writer = JournalDatabase::open(path, options.busyTimeout);
-    JournalDatabase::Connection reader = JournalDatabase::open(path, options.busyTimeout);
-    const qint64 nextId = latestId(reader.get()) + 1;
+    JournalReader reader(JournalDatabase::open(path, options.busyTimeout));
     return std::unique_ptr<CaptionJournal>(
-        new CaptionJournal(std::move(reader), std::move(writer), nextId, options));
+        new CaptionJournal(std::move(reader), std::move(writer), options));
 }
 
 QString CaptionJournal::setAside(const QString &path)
@@ -75,10 +65,10 @@ QString CaptionJournal::setAside(const QString &path)
     return aside;
 }
 
-CaptionJournal::CaptionJournal(JournalDatabase::Connection reader,
-    JournalDatabase::Connection writer, qint64 nextId, Options options)
+CaptionJournal::CaptionJournal(
+    JournalReader reader, JournalDatabase::Connection writer, Options options)
     : m_reader(std::move(reader)), m_writer(std::move(writer)), m_options(options),
-      m_nextId(nextId), m_firstIdOfThisRun(nextId),
+      m_nextId(m_reader.latestSessionId() + 1), m_firstIdOfThisRun(m_nextId),
       m_retainedSessions(qMax(1, options.retainedSessions))
 {
     m_thread = std::thread([this] { writerLoop(); });
@@ -142,6 +132,31 @@ bool CaptionJournal::clearHistory()
 bool CaptionJournal::setRetainedSessions(int count)
 {
     return enqueue(Retain { qMax(1, count) });
+}
+
+QList<JournalSession> CaptionJournal::sessions() const
+{
+    return m_reader.sessions();
+}
+
+std::optional<JournalSession> CaptionJournal::session(qint64 sessionId) const
+{
+    return m_reader.session(sessionId);
+}
+
+QList<JournalSession> CaptionJournal::sessionsLeftOpen() const
+{
+    return m_reader.sessionsLeftOpenBefore(m_firstIdOfThisRun);
+}
+
+QList<JournalCaption> CaptionJournal::captions(qint64 sessionId) const
+{
+    return m_reader.captions(sessionId);
+}
+
+QList<JournalSearchHit> CaptionJournal::search(const QString &words, int limit) const
+{
+    return m_reader.search(words, limit);
 }
 
 bool CaptionJournal::enqueue(Command command)

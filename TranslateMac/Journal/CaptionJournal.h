@@ -2,6 +2,7 @@
 
 #include "TranslateMac/Journal/JournalDatabase.h"
 #include "TranslateMac/Journal/JournalFailure.h"
+#include "TranslateMac/Journal/JournalReader.h"
 #include "TranslateMac/Journal/JournalRecords.h"
 
 #include <QList>
@@ -129,8 +130,7 @@ private:
     using Command
         = std::variant<Begin, JournalCaption, End, Charge, Interrupted, Delete, Clear, Retain>;
 
-    CaptionJournal(JournalDatabase::Connection reader, JournalDatabase::Connection writer,
-        qint64 nextId, Options options);
+    CaptionJournal(JournalReader reader, JournalDatabase::Connection writer, Options options);
     bool enqueue(Command command);
     void writerLoop();
     // Counts the captions among writes that will not be done (under the lock).
@@ -142,7 +142,7 @@ private:
     void requestAnnouncement();
     sqlite3_stmt *statement(const char *sql);
 
-    JournalDatabase::Connection m_reader;
+    JournalReader m_reader;
     JournalDatabase::Connection m_writer;
     const Options m_options;
     qint64 m_nextId;

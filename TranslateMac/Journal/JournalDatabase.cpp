@@ -18,7 +18,6 @@ namespace TranslateMac::JournalDatabase {
 
 namespace {
 
-constexpr int openFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW;
 constexpr int lengthLimit = 8 << 20;
 
 // WAL: appends do not wait for readers (the history, another process listing sessions), and a
@@ -28,7 +27,7 @@ constexpr char settings[] = "PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = 
 
 // The full-text index holds both sides of every caption. Its trigram tokenizer finds any run of
 // three or more characters, Chinese included (unicode61 would take a whole Chinese sentence for
-// one word); shorter search words are matched by a scan instead (CaptionJournalQueries). The
+// one word); shorter search words are matched by a scan instead (JournalReader). The
 // trusted_schema setting forbids triggers on a virtual table, so the writer keeps the index in
 // step in the same transaction as the captions.
 constexpr char creationScript[]
@@ -116,6 +115,13 @@ void checkVersion(sqlite3 *db)
         throw JournalFailure::unsupportedSchema();
 }
 
+void probeSchema(sqlite3 *db)
+{
+    const Statement probe = prepare(db, schemaProbe);
+    if (const int result = sqlite3_step(probe.get()); result != SQLITE_ROW)
+        throw JournalFailure::database(result);
+}
+
 void migrate(sqlite3 *db)
 {
     if (readVersion(db) == 0) {
@@ -125,9 +131,26 @@ void migrate(sqlite3 *db)
             throw JournalFailure::database(result);
         }
     }
-    const Statement probe = prepare(db, schemaProbe);
-    if (const int result = sqlite3_step(probe.get()); result != SQLITE_ROW)
+    probeSchema(db);
+}
+
+// Opens the file (never through a link) with the journal's settings and checks its version.
+Connection connect(const QByteArray &file, int flags, std::chrono::milliseconds busyTimeout)
+{
+    sqlite3 *handle = nullptr;
+    const int opened
+        = sqlite3_open_v2(file.constData(), &handle, flags | SQLITE_OPEN_NOFOLLOW, nullptr);
+    Connection db(handle);
+    if (opened != SQLITE_OK)
+        throw JournalFailure::database(opened);
+    if (!db)
+        throw JournalFailure::unavailable();
+    if (const int result = sqlite3_busy_timeout(db.get(), int(busyTimeout.count())))
         throw JournalFailure::database(result);
+    sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, lengthLimit);
+    exec(db.get(), settings);
+    checkVersion(db.get());
+    return db;
 }
 
 } // namespace
@@ -165,23 +188,30 @@ Connection open(const QString &path, std::chrono::milliseconds busyTimeout)
         throw JournalFailure::unavailable();
     const QByteArray real = realPath(folder) + file.mid(slash);
 
-    sqlite3 *handle = nullptr;
-    const int opened = sqlite3_open_v2(real.constData(), &handle, openFlags, nullptr);
-    Connection db(handle);
-    if (opened != SQLITE_OK)
-        throw JournalFailure::database(opened);
-    if (!db)
-        throw JournalFailure::unavailable();
+    Connection db = connect(real, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, busyTimeout);
     // The log files take the database file's mode when SQLite creates them.
     for (const char *suffix : { "", "-wal", "-shm" })
         makePrivate(real + suffix, 0600);
-    if (const int result = sqlite3_busy_timeout(db.get(), int(busyTimeout.count())))
-        throw JournalFailure::database(result);
-    sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, lengthLimit);
-    exec(db.get(), settings);
-    checkVersion(db.get());
     useWriteAheadLog(db.get());
     migrate(db.get());
+    return db;
+}
+
+std::optional<Connection> openReadOnly(const QString &path, std::chrono::milliseconds busyTimeout)
+{
+    const QByteArray file = QFile::encodeName(path);
+    if (!path.startsWith(u'/'))
+        throw JournalFailure::unavailable();
+    struct stat attributes { };
+    if (!isItem(file, attributes))
+        return std::nullopt;
+    if (!S_ISREG(attributes.st_mode))
+        throw JournalFailure::unavailable();
+    Connection db = connect(file, SQLITE_OPEN_READONLY, busyTimeout);
+    // Version 0 is a database no journal was ever created in: there is nothing to read.
+    if (readVersion(db.get()) == 0)
+        throw JournalFailure::database(SQLITE_NOTADB);
+    probeSchema(db.get());
     return db;
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -32,6 +33,10 @@ constexpr qsizetype maximumTextBytes = 1 << 20;
 // following links, in WAL mode, creating or checking the schema. A damaged file gives `corrupt`,
 // a newer one `unsupportedSchema`; neither is changed.
 Connection open(const QString &path, std::chrono::milliseconds busyTimeout);
+// Opens an existing journal for reading only, beside a writer that may have it open: nothing is
+// created, changed or migrated. Nothing when there is no file at `path`; a file that is no
+// journal gives `corrupt`, a newer one `unsupportedSchema`.
+std::optional<Connection> openReadOnly(const QString &path, std::chrono::milliseconds busyTimeout);
 
 Statement prepare(sqlite3 *db, const char *sql);
 void exec(sqlite3 *db, const char *sql);

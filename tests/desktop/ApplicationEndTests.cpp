@@ -2,6 +2,7 @@
 #include "TranslateMac/Account/SessionCredentialStore.h"
 #include "TranslateMac/Account/SessionSQLiteStore.h"
 #include "TranslateMac/AppModel/AppModel.h"
+#include "TranslateMac/Journal/CaptionJournal.h"
 
 #include "support/ApplicationHarness.h"
 #include "support/AudioTestSupport.h"
@@ -13,6 +14,7 @@
 #include "TranslateCore/API/TranslationAPI.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -83,10 +85,21 @@ protected:
         ASSERT_TRUE(api.credentials().has_value());
         QSettings defaults(QStringLiteral("Quorvel"), QStringLiteral("QuorvelTranslate"));
         const SessionCredentialStore store(
-            SessionSQLite::databaseURLFor(
-                qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("HOME")),
-            std::make_shared<SQLiteSessionPreferences>(defaults));
+            credentialsURL(), std::make_shared<SQLiteSessionPreferences>(defaults));
         store.save(api.credentials());
+    }
+
+    static QUrl credentialsURL()
+    {
+        return SessionSQLite::databaseURLFor(
+            qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("HOME"));
+    }
+
+    // The application's caption journal, beside its credential store.
+    static std::unique_ptr<CaptionJournal> openJournal()
+    {
+        return CaptionJournal::open(
+            QFileInfo(credentialsURL().toLocalFile()).path() + QStringLiteral("/journal.sqlite3"));
     }
 
     LocalServiceProcess &service() { return surroundings.service(); }
@@ -105,6 +118,21 @@ protected:
         application.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         application.start(QStringLiteral(QUORVEL_TRANSLATE_PATH), {});
         ASSERT_TRUE(application.waitForStarted());
+    }
+
+    // Pauses the tone, which closes its caption, until a final caption reached the journal (they
+    // are written as they come).
+    bool pauseUntilCaptioned(CaptionJournal &journal)
+    {
+        player.freeze();
+        const bool captioned = TestSupport::spinUntil(
+            [&] {
+                const auto recorded = journal.sessions();
+                return !recorded.isEmpty() && recorded.first().captionCount > 0;
+            },
+            10s);
+        player.resume();
+        return captioned;
     }
 
     QJsonArray sessions()
@@ -131,9 +159,10 @@ protected:
                 QStringLiteral("1") });
     }
 
-    // Presses the start button until the service receives a second of
-    // audio; the first presses may come before the quote that allows a start has arrived.
-    bool startTranslating()
+    // Presses the start button until the service receives a second of audio for the
+    // `sessionCount`th session; the first presses may come before the quote that allows a start
+    // has arrived.
+    bool startTranslating(qsizetype sessionCount = 1)
     {
         const QString pid = QString::number(application.processId());
         const auto deadline = Clock::now() + 40s;
@@ -142,14 +171,14 @@ protected:
                 { QStringLiteral("search"), QStringLiteral("--pid"), pid, QStringLiteral("--name"),
                     QStringLiteral("系统音频翻译") })
                                             .split(u'\n', Qt::SkipEmptyParts);
-            if (!windows.isEmpty() && sessions().isEmpty()) {
+            if (!windows.isEmpty() && sessions().size() < sessionCount) {
                 pressStart(windows.first());
             }
             if (TestSupport::spinUntil(
                     [&] {
                         const QJsonArray created = sessions();
-                        return !created.isEmpty()
-                            && created.first()["audioBytes"].toInteger() >= bytesPerSecond;
+                        return created.size() >= sessionCount
+                            && created.last()["audioBytes"].toInteger() >= bytesPerSecond;
                     },
                     1500ms))
                 return true;
@@ -274,4 +303,74 @@ TEST_F(ApplicationEnd, SleepSettlesTheSessionBeforeLettingTheComputerSleep)
     application.terminate();
     ASSERT_TRUE(application.waitForFinished(5000));
     EXPECT_EQ(application.exitCode(), 0);
+}
+
+TEST_F(ApplicationEnd, KillWhileListeningLeavesTheSessionAndItsCaptionsForTheNextLaunch)
+{
+    launch();
+    ASSERT_TRUE(startTranslating());
+    const auto journal = openJournal();
+    ASSERT_TRUE(pauseUntilCaptioned(*journal)) << "no final caption reached the journal";
+
+    application.kill();
+    ASSERT_TRUE(application.waitForFinished(5000));
+    ASSERT_EQ(sessions().size(), 1);
+    EXPECT_FALSE(sessions().first()["settled"].toBool());
+
+    const auto relaunched = Clock::now();
+    launch();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sessions().first()["settled"].toBool(); }, 15s))
+        << "the session the killed run left was not settled";
+    std::cout << "relaunch to settled: " << milliseconds(Clock::now() - relaunched) << " ms"
+              << std::endl;
+    expectSettledAndCharged(sessions().first().toObject());
+    // What the user sees after the relaunch (looked at by hand).
+    TestSupport::spinUntil([] { return false; }, 1s);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(
+        TestSupport::screenshotPath(QStringLiteral("application-relaunch-after-kill.png")));
+
+    // The transcript is kept, marked as cut off, for the user to read, copy or export.
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] {
+            const auto recorded = journal->sessions();
+            return recorded.size() == 1 && recorded.first().interrupted;
+        },
+        5s));
+    const JournalSession recorded = journal->sessions().first();
+    EXPECT_EQ(recorded.serviceSessionId, sessions().first()["sessionId"].toInteger());
+    const QList<JournalCaption> captions = journal->captions(recorded.id);
+    ASSERT_FALSE(captions.isEmpty());
+    EXPECT_FALSE(captions.first().source.isEmpty());
+    EXPECT_LT(captions.first().appearedMs, captions.first().finalMs);
+
+    // Nothing is left behind on the service: a new translation starts.
+    ASSERT_TRUE(startTranslating(2)) << "a new start after the relaunch failed";
+    EXPECT_EQ(sessions().size(), 2);
+}
+
+TEST_F(ApplicationEnd, ADamagedJournalIsSetAsideAndTranslationGoesOn)
+{
+    const QString path
+        = QFileInfo(credentialsURL().toLocalFile()).path() + QStringLiteral("/journal.sqlite3");
+    const QByteArray damaged(8192, 'x');
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(damaged);
+    }
+    launch();
+    // What the user is told (looked at by hand): the window's message line.
+    TestSupport::spinUntil([] { return false; }, 3s);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(
+        TestSupport::screenshotPath(QStringLiteral("application-damaged-journal.png")));
+    ASSERT_TRUE(startTranslating()) << "the sign-in or the start suffered from the damaged journal";
+
+    const QStringList aside = QFileInfo(path).dir().entryList(
+        { QStringLiteral("journal.sqlite3.unreadable-*") }, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(QFileInfo(path).dir().filePath(aside.first()));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), damaged);
+    // The new journal records this session.
+    EXPECT_TRUE(pauseUntilCaptioned(*openJournal()));
 }

@@ -1,4 +1,8 @@
 #include "TranslateMac/AppModel/AppModel.h"
+#include "TranslateMac/AppModel/SessionRecorder.h"
+#include "TranslateMac/Journal/CaptionJournal.h"
+
+#include "TranslateCore/Export/CaptionExport.h"
 
 #include "support/ApplicationHarness.h"
 #include "support/AudioTestSupport.h"
@@ -14,7 +18,9 @@
 
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <csignal>
+#include <iostream>
 
 using namespace TranslateCore;
 using namespace TranslateMac;
@@ -22,7 +28,7 @@ using namespace std::chrono_literals;
 
 // An English sentence spoken into the sink by another process is captured, recognised offline by
 // the local service and shown in the model's transcript with its Spanish translation; stopping
-// settles the session.
+// settles the session, and the journal keeps what was read for the history and its exports.
 TEST(SpeechEndToEnd, PlayedEnglishSentenceArrivesWithItsSpanishTranslation)
 {
     QUORVEL_REQUIRE_SOUND_SERVER();
@@ -46,6 +52,8 @@ TEST(SpeechEndToEnd, PlayedEnglishSentenceArrivesWithItsSpanishTranslation)
 
     const auto application = TestSupport::applicationModel(service);
     AppModel &model = *application;
+    const auto journal = CaptionJournal::open(folder.filePath(QStringLiteral("journal.sqlite3")));
+    const SessionRecorder recorder(model, *journal, [] { return true; });
     ASSERT_TRUE(TestSupport::signIn(model, service, QStringLiteral("13600000002")));
     TestSupport::runTask(model.refreshSources());
     model.setSelectedRoute(QStringLiteral("EN_ES"));
@@ -86,4 +94,24 @@ TEST(SpeechEndToEnd, PlayedEnglishSentenceArrivesWithItsSpanishTranslation)
     ASSERT_EQ(sessions.size(), 1);
     EXPECT_TRUE(sessions.first()["settled"].toBool());
     ASSERT_TRUE(TestSupport::spinUntil([&] { return started->done; }, 5s));
+
+    ASSERT_TRUE(journal->flush(5s));
+    const QList<JournalSession> recorded = journal->sessions();
+    ASSERT_EQ(recorded.size(), 1);
+    EXPECT_EQ(recorded.first().chargedPoints, model.transcript().ledgerCharged());
+    QList<ExportedCaption> exported;
+    for (const JournalCaption &caption : journal->captions(recorded.first().id))
+        exported.append({ caption.sessionId, caption.sequence, caption.appearedMs, caption.finalMs,
+            caption.source, caption.target });
+    ASSERT_TRUE(std::any_of(exported.begin(), exported.end(), [&](const auto &caption) {
+        return caption.source == sentence && caption.target == heardWhole()->target
+            && caption.startMs < caption.endMs;
+    }));
+    // What a user exporting this session gets, for the record.
+    const std::pair<const char *, ExportFormat> formats[] { { "text", ExportFormat::text },
+        { "timed text", ExportFormat::timedText }, { "SubRip", ExportFormat::srt },
+        { "WebVTT", ExportFormat::webVtt }, { "JSON lines", ExportFormat::jsonLines } };
+    for (const auto &[name, format] : formats)
+        std::cout << "== " << name << "\n"
+                  << exportCaptions(exported, format).toStdString() << std::endl;
 }

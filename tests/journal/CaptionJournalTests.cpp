@@ -1,4 +1,5 @@
 #include "TranslateMac/Journal/CaptionJournal.h"
+#include "TranslateMac/Journal/JournalOpening.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,6 +56,16 @@ QByteArray bytesOf(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A journal as a later version of the application might leave it.
+void writeNewerJournal(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    sqlite3_exec(
+        db, "CREATE TABLE sessions (x); PRAGMA user_version = 2", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
 }
 
 void expectFailure(const std::function<void()> &call, JournalFailure::Case expected)
@@ -323,11 +334,7 @@ TEST_F(CaptionJournalTest, DamagedOrNewerJournalIsRefusedAndLeftAsItIs)
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             file.write(QByteArray(8192, 'x'));
         } else if (name == QLatin1String("newer")) {
-            sqlite3 *db = nullptr;
-            sqlite3_open(QFile::encodeName(path()).constData(), &db);
-            sqlite3_exec(db, "CREATE TABLE sessions (x); PRAGMA user_version = 2", nullptr, nullptr,
-                nullptr);
-            sqlite3_close(db);
+            writeNewerJournal(path());
         } else if (name == QLatin1String("folder")) {
             QDir().mkpath(path());
         } else {
@@ -340,18 +347,62 @@ TEST_F(CaptionJournalTest, DamagedOrNewerJournalIsRefusedAndLeftAsItIs)
     }
 }
 
-TEST_F(CaptionJournalTest, AnUnreadableJournalCanBeSetAsideForANewOne)
+// What the application does at launch: a damaged journal is kept aside and a new one begun, a
+// newer one is left untouched and not used; either way the user is told and translation goes on.
+TEST_F(CaptionJournalTest, AtLaunchADamagedJournalIsSetAsideAndANewerOneLeftAlone)
 {
-    QDir().mkpath(folder());
-    QFile file(path());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(8192, 'x'));
-    file.close();
-    expectFailure([&] { CaptionJournal::open(path()); }, JournalFailure::Case::corrupt);
-    const QString aside = CaptionJournal::setAside(path());
-    EXPECT_EQ(bytesOf(aside), QByteArray(8192, 'x'));
-    reopen();
-    EXPECT_TRUE(journal->sessions().isEmpty());
+    struct Case {
+        const char *kind;
+        bool usable; // a journal to record in this run
+        bool setAside;
+        const char *problem; // part of the text the user is told, or nothing
+    };
+    const std::vector<Case> cases {
+        { "none", true, false, nullptr },
+        { "garbage", true, true, "已改名保存为“journal.sqlite3.unreadable-" },
+        { "newer", false, false, "更新版本" },
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.kind);
+        journal.reset();
+        QDir(temporary.path()).removeRecursively();
+        QDir().mkpath(folder());
+        const QString kind = QLatin1String(test.kind);
+        if (kind == QLatin1String("garbage")) {
+            QFile file(path());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(8192, 'x'));
+        } else if (kind == QLatin1String("newer")) {
+            writeNewerJournal(path());
+        }
+        const QByteArray before = bytesOf(path());
+
+        JournalOpening opening = openJournalForUse(path(), {});
+        EXPECT_EQ(opening.journal != nullptr, test.usable);
+        if (test.problem) {
+            ASSERT_TRUE(opening.problem.has_value());
+            EXPECT_TRUE(opening.problem->contains(QString::fromUtf8(test.problem)))
+                << opening.problem->toStdString();
+        } else {
+            EXPECT_FALSE(opening.problem.has_value());
+        }
+        const QStringList aside = QDir(folder()).entryList(
+            { QStringLiteral("journal.sqlite3.unreadable-*") }, QDir::Files);
+        if (test.setAside) {
+            ASSERT_EQ(aside.size(), 1);
+            EXPECT_EQ(bytesOf(folder() + u'/' + aside.first()), before);
+        } else {
+            EXPECT_TRUE(aside.isEmpty());
+        }
+        if (!test.usable) {
+            EXPECT_EQ(bytesOf(path()), before);
+            continue;
+        }
+        // The journal of this run records.
+        const qint64 id = opening.journal->beginSession(start(7));
+        ASSERT_TRUE(opening.journal->flush(5s));
+        EXPECT_EQ(opening.journal->sessions().first().id, id);
+    }
 }
 
 TEST_F(CaptionJournalTest, ALockedFileDelaysWritesWithoutLosingThem)

@@ -5,6 +5,7 @@ using namespace TranslateMac;
 // Rules of the model's own that hold without any window showing it.
 namespace {
 const QString quotePath = QStringLiteral("v1/translation/quote");
+const QString updateCheckPath = QStringLiteral("v1/app-updates/check");
 } // namespace
 
 TEST_F(AppModelScenario, ChoosingADirectionAsksForItsQuote)
@@ -27,4 +28,14 @@ TEST_F(AppModelScenario, SigningOutHidesTheFloatingSubtitles)
     TestSupport::runTask(model->logout());
     EXPECT_FALSE(model->loggedIn());
     EXPECT_FALSE(model->overlayVisible());
+}
+
+TEST_F(AppModelScenario, TheEndOfATranslationChecksForUpdates)
+{
+    signIn();
+    startListening();
+    const int before = requestCount(updateCheckPath);
+    model->stop();
+    ASSERT_TRUE(settledIn(State::completed));
+    EXPECT_TRUE(waitFor([&] { return requestCount(updateCheckPath) == before + 1; }));
 }

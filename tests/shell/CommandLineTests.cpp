@@ -62,6 +62,8 @@ TEST_P(EarlyOptions, AnswerOnlyHelpAndVersion)
             << answer->output.toStdString();
         EXPECT_TRUE(answer->output.contains(QStringLiteral("-h, --help")));
         EXPECT_TRUE(answer->output.contains(QStringLiteral("-v, --version")));
+        EXPECT_TRUE(answer->output.contains(QStringLiteral("--list-sessions")));
+        EXPECT_TRUE(answer->output.contains(QStringLiteral("--export SESSION")));
     }
 }
 

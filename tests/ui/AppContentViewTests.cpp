@@ -18,7 +18,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString updateCheck = QStringLiteral("v1/app-updates/check");
-const QString quote = QStringLiteral("v1/translation/quote");
 
 class AppContentViewTest : public ScreenTest {
 protected:
@@ -59,27 +58,6 @@ TEST_F(AppContentViewTest, SignedOutShowsTheLoginAndSignedInTheWorkspace)
     signIn();
     EXPECT_FALSE(content->showsLogin());
     EXPECT_FALSE(content->showsUpdatePanel());
-}
-
-TEST_F(AppContentViewTest, ANewDirectionRefreshesTheQuote)
-{
-    signIn();
-    auto content = makeContent();
-    const int before = requestCount(quote);
-    model->setSelectedRoute("JA_ZH");
-    ASSERT_TRUE(waitFor([&] { return requestCount(quote) == before + 1 && !model->quoteBusy(); }));
-    EXPECT_EQ(model->quote()->pointsPerMinute, 12);
-}
-
-TEST_F(AppContentViewTest, ChecksForUpdatesWhenATranslationEnds)
-{
-    signIn();
-    auto content = makeContent();
-    startListening();
-    EXPECT_EQ(requestCount(updateCheck), 0);
-    model->stop();
-    ASSERT_TRUE(settledIn(State::completed));
-    EXPECT_TRUE(waitFor([&] { return requestCount(updateCheck) == 1; }));
 }
 
 TEST_F(AppContentViewTest, ActivationRefreshesSourcesAndChecksForUpdates)

@@ -33,11 +33,6 @@ AppContentView::AppContentView(AppModel &model, QWidget *parent)
     connect(&model, &AppModel::loggedInChanged, this, &AppContentView::refreshScreens);
     connect(&model, &AppModel::ownsSessionChanged, this, &AppContentView::refreshScreens);
     connect(&model, &AppModel::stateChanged, this, &AppContentView::refreshScreens);
-    // The end of a translation is when an update may be offered again.
-    connect(&model, &AppModel::ownsSessionChanged, this, [this] {
-        if (!m_model.ownsSession())
-            m_model.appUpdates().check(false);
-    });
     connect(&model, &AppModel::loggedInChanged, this, &AppContentView::loggedInChanged);
     connect(&model.appUpdates(), &AppUpdateModel::showPromptChanged, this,
         &AppContentView::refreshScreens);

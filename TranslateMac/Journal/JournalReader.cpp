@@ -1,4 +1,6 @@
-#include "TranslateMac/Journal/CaptionJournal.h"
+#include "TranslateMac/Journal/JournalReader.h"
+
+#include "TranslateMac/Journal/JournalFailure.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -87,34 +89,55 @@ QString containing(const QString &word)
 
 } // namespace
 
-QList<JournalSession> CaptionJournal::sessions() const
+std::optional<JournalReader> JournalReader::openReadOnly(
+    const QString &path, std::chrono::milliseconds busyTimeout)
 {
-    return readSessions(m_reader.get(), allSessions, std::nullopt);
+    std::optional<JournalDatabase::Connection> db
+        = JournalDatabase::openReadOnly(path, busyTimeout);
+    if (!db)
+        return std::nullopt;
+    return JournalReader(std::move(*db));
 }
 
-std::optional<JournalSession> CaptionJournal::session(qint64 sessionId) const
+JournalReader::JournalReader(JournalDatabase::Connection db) : m_db(std::move(db)) { }
+
+QList<JournalSession> JournalReader::sessions() const
 {
-    const QList<JournalSession> found = readSessions(m_reader.get(), oneSession, sessionId);
+    return readSessions(m_db.get(), allSessions, std::nullopt);
+}
+
+std::optional<JournalSession> JournalReader::session(qint64 sessionId) const
+{
+    const QList<JournalSession> found = readSessions(m_db.get(), oneSession, sessionId);
     if (found.isEmpty())
         return std::nullopt;
     return found.first();
 }
 
-QList<JournalSession> CaptionJournal::sessionsLeftOpen() const
+QList<JournalSession> JournalReader::sessionsLeftOpenBefore(qint64 sessionId) const
 {
-    return readSessions(m_reader.get(), openSessions, m_firstIdOfThisRun);
+    return readSessions(m_db.get(), openSessions, sessionId);
 }
 
-QList<JournalCaption> CaptionJournal::captions(qint64 sessionId) const
+qint64 JournalReader::latestSessionId() const
 {
-    const Statement statement = JournalDatabase::prepare(m_reader.get(), sessionCaptions);
+    const Statement statement
+        = JournalDatabase::prepare(m_db.get(), "SELECT coalesce(max(id), 0) FROM sessions");
+    if (const int result = sqlite3_step(statement.get()); result != SQLITE_ROW)
+        throw JournalFailure::database(result);
+    return sqlite3_column_int64(statement.get(), 0);
+}
+
+QList<JournalCaption> JournalReader::captions(qint64 sessionId) const
+{
+    const Statement statement = JournalDatabase::prepare(m_db.get(), sessionCaptions);
     JournalDatabase::bind(statement.get(), 1, sessionId);
     QList<JournalCaption> captions;
     eachRow(statement.get(), [&captions](sqlite3_stmt *row) { captions.append(readCaption(row)); });
     return captions;
 }
 
-QList<JournalSearchHit> CaptionJournal::search(const QString &words, int limit) const
+QList<JournalSearchHit> JournalReader::search(const QString &words, int limit) const
 {
     static const QRegularExpression space(QStringLiteral("\\s+"));
     const QStringList list = words.split(space, Qt::SkipEmptyParts).mid(0, mostSearchWords);
@@ -147,7 +170,7 @@ QList<JournalSearchHit> CaptionJournal::search(const QString &words, int limit) 
     sql += indexed.isEmpty() ? " ORDER BY c.id DESC" : " ORDER BY caption_text.rowid DESC";
     sql += " LIMIT " + QByteArray::number(limit);
 
-    const Statement statement = JournalDatabase::prepare(m_reader.get(), sql.constData());
+    const Statement statement = JournalDatabase::prepare(m_db.get(), sql.constData());
     if (!indexed.isEmpty())
         JournalDatabase::bind(statement.get(), 1, indexed.join(QStringLiteral(" AND ")));
     for (qsizetype i = 0; i < scanned.size(); ++i)
