@@ -2,12 +2,6 @@
 
 namespace TranslateMac {
 
-TranslateCore::ExportedCaption exportedCaption(const JournalCaption &caption)
-{
-    return { caption.sessionId, caption.sequence, caption.appearedMs, caption.finalMs,
-        caption.source, caption.target };
-}
-
 QList<TranslateCore::ExportedCaption> exportedCaptions(const QList<JournalCaption> &captions)
 {
     QList<TranslateCore::ExportedCaption> exported;

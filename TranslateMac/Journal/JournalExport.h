@@ -8,9 +8,7 @@
 
 namespace TranslateMac {
 
-// Captions of the journal as the export formats take them: the journal's session id, and the
-// times on the session's audio clock when each first appeared and became final.
-TranslateCore::ExportedCaption exportedCaption(const JournalCaption &caption);
+// Captions of the journal as the export formats take them (`exportedCaption` of each).
 QList<TranslateCore::ExportedCaption> exportedCaptions(const QList<JournalCaption> &captions);
 
 } // namespace TranslateMac
