@@ -299,9 +299,7 @@ void HistoryWindow::refresh()
         return;
     m_open = *found;
     reading([this] { m_openCaptions = m_journal->captions(m_open->id); });
-    const HistoryPresenter::SessionEntry entry = HistoryPresenter::sessionEntry(*m_open, m_zone);
-    m_mark->setVisible(entry.interrupted);
-    m_summary->setText(HistoryPresenter::sessionSummary(entry));
+    showHeader();
     m_captions->updateCaptions(m_openCaptions);
 }
 
@@ -416,14 +414,19 @@ void HistoryWindow::showSession(const JournalSession &session)
     m_open = session;
     m_openCaptions.clear();
     reading([&] { m_openCaptions = m_journal->captions(session.id); });
-    const HistoryPresenter::SessionEntry entry = HistoryPresenter::sessionEntry(session, m_zone);
-    m_title->setText(entry.started);
-    m_mark->setVisible(entry.interrupted);
-    m_summary->setText(HistoryPresenter::sessionSummary(entry));
+    showHeader();
     m_copy->setIcon(Theme::icon(QStringLiteral("doc.on.doc")));
     Controls::setHelp(m_copy, QStringLiteral("复制全部字幕"));
     m_captions->showSession(m_openCaptions);
     m_detail->setCurrentWidget(m_sessionView);
+}
+
+void HistoryWindow::showHeader()
+{
+    const HistoryPresenter::SessionEntry entry = HistoryPresenter::sessionEntry(*m_open, m_zone);
+    m_title->setText(entry.started);
+    m_mark->setVisible(entry.interrupted);
+    m_summary->setText(HistoryPresenter::sessionSummary(entry));
 }
 
 void HistoryWindow::closeSession()

@@ -80,6 +80,8 @@ private:
     void runSearch();
     void itemChosen();
     void showSession(const JournalSession &session);
+    // The open session's title, "中断" mark and summary.
+    void showHeader();
     void closeSession();
     void showPlaceholder();
     void copySession();
