@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSaveFile>
 
@@ -19,8 +20,15 @@ TranscriptExport TranscriptExport::desktop()
         auto *dialog = new QFileDialog(nullptr);
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
-        dialog->setMimeTypeFilters({ QStringLiteral("text/plain") });
-        dialog->setDefaultSuffix(QStringLiteral("txt"));
+        // The proposed name's type is the one offered (plain text, or a subtitle or data file).
+        const QString suffix = QFileInfo(proposedName).suffix().toLower();
+        if (suffix.isEmpty() || suffix == QLatin1String("txt")) {
+            dialog->setMimeTypeFilters({ QStringLiteral("text/plain") });
+            dialog->setDefaultSuffix(QStringLiteral("txt"));
+        } else {
+            dialog->setNameFilter(QStringLiteral("%1 (*.%2)").arg(suffix.toUpper(), suffix));
+            dialog->setDefaultSuffix(suffix);
+        }
         dialog->selectFile(proposedName);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         // One answer per dialog: a chosen file, or nothing when it closes without one.

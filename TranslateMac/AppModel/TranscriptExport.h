@@ -19,7 +19,8 @@ struct TranscriptExport {
     Copy copy;
     ChooseSaveLocation chooseSaveLocation;
 
-    // The desktop's clipboard and a non-modal save dialog for plain text (needs a QApplication).
+    // The desktop's clipboard and a non-modal save dialog offering the proposed name's type
+    // (needs a QApplication).
     static TranscriptExport desktop();
 };
 

@@ -14,7 +14,7 @@
 namespace TranslateMac {
 
 MenuBarControls::MenuBarControls(AppModel &model, std::function<void()> openWorkspace,
-    std::function<void()> quit, QObject *parent)
+    std::function<void()> openHistory, std::function<void()> quit, QObject *parent)
     : QObject(parent), m_model(model), m_openWorkspace(std::move(openWorkspace)),
       m_menu(std::make_unique<QMenu>()), m_tray(std::make_unique<QSystemTrayIcon>())
 {
@@ -22,6 +22,7 @@ MenuBarControls::MenuBarControls(AppModel &model, std::function<void()> openWork
     m_state = m_menu->addAction(QString());
     m_state->setEnabled(false);
     m_menu->addAction(MenuTexts::openWorkspace, this, [this] { m_openWorkspace(); });
+    m_menu->addAction(MenuTexts::openHistory, this, std::move(openHistory));
     m_overlay = m_menu->addAction(
         QString(), this, [this] { m_model.setOverlayVisible(!m_model.overlayVisible()); });
     m_stop = m_menu->addAction(MenuTexts::stopAndSettle, this, [this] { m_model.stop(); });

@@ -16,8 +16,8 @@ namespace TranslateMac {
 class AppModel;
 class FloatingSubtitlePanel;
 
-// The tray icon and its menu: the listening state, opening the workspace, the floating
-// subtitles (with their click-through and background opacity), stop and settle, and quit.
+// The tray icon and its menu: the listening state, opening the workspace or the history, the
+// floating subtitles (with their click-through and background opacity), stop and settle, and quit.
 class MenuBarControls : public QObject {
     Q_OBJECT
 
@@ -25,7 +25,7 @@ public:
     static constexpr int opacitySteps[] = { 100, 85, 70, 50, 30 };
 
     MenuBarControls(AppModel &model, std::function<void()> openWorkspace,
-        std::function<void()> quit, QObject *parent = nullptr);
+        std::function<void()> openHistory, std::function<void()> quit, QObject *parent = nullptr);
     ~MenuBarControls() override;
 
     // The floating panel whose settings the menu offers (they are disabled until it exists).

@@ -36,6 +36,7 @@ MenuPresentation presentMenus(const MenuInputs &inputs);
 namespace MenuTexts {
 inline const QString trayTitle = QStringLiteral("Quorvel");
 inline const QString openWorkspace = QStringLiteral("打开Quorvel");
+inline const QString openHistory = QStringLiteral("历史记录…");
 inline const QString showOverlay = QStringLiteral("显示悬浮字幕");
 inline const QString hideOverlay = QStringLiteral("隐藏悬浮字幕");
 inline const QString stopAndSettle = QStringLiteral("停止并结算");

@@ -9,10 +9,15 @@
 
 #include "TranslateMac/AppModel/AppModel.h"
 #include "TranslateMac/AppModel/SessionRecorder.h"
+#include "TranslateMac/Journal/JournalExport.h"
 #include "TranslateMac/Journal/JournalOpening.h"
 #include "TranslateMac/Screens/Common/Theme.h"
+#include "TranslateMac/Screens/History/ExportSaving.h"
 #include "TranslateMac/Screens/History/HistorySettings.h"
+#include "TranslateMac/Screens/History/HistoryWindow.h"
 #include "TranslateMac/Screens/Root/AppContentView.h"
+#include "TranslateMac/Screens/Workspace/TranscriptPane.h"
+#include "TranslateMac/Screens/Workspace/WorkspaceView.h"
 
 #include "BuildInfo.h"
 
@@ -25,8 +30,8 @@
 namespace TranslateMac {
 
 const QString QuorvelTranslateMacApp::desktopName = QStringLiteral("com.quorvel.translate");
-const QString QuorvelTranslateMacApp::interruptedNotice
-    = QStringLiteral("上次的翻译意外中断，已保存的字幕可在“历史记录”中查看、复制和导出。");
+const QString QuorvelTranslateMacApp::liveExportUnavailable
+    = QStringLiteral("这次翻译没有保存在本地字幕记录中，只能导出纯文本。");
 
 void QuorvelTranslateMacApp::prepareProcess()
 {
@@ -55,10 +60,19 @@ QuorvelTranslateMacApp::QuorvelTranslateMacApp(
         QIcon::fromTheme(desktopName, Theme::icon(QStringLiteral("captions.bubble"))));
     AppModel &model = *m_model;
     openJournal();
-    m_window = std::make_unique<WorkspaceWindow>(
-        model, new AppContentView(model), [this] { requestQuit(); });
+    auto *content = new AppContentView(model);
+    m_window = std::make_unique<WorkspaceWindow>(model, content, [this] { requestQuit(); });
+    TranscriptPane &transcript = content->workspace().transcript();
+    connect(&transcript, &TranscriptPane::historyRequested, this,
+        [this](std::optional<qint64> session) { openHistory(session); });
+    connect(&transcript, &TranscriptPane::historySearchRequested, this,
+        &QuorvelTranslateMacApp::searchHistory);
+    connect(&transcript, &TranscriptPane::exportRequested, this,
+        &QuorvelTranslateMacApp::exportLiveSession);
+    if (m_interruptedSession)
+        transcript.offerInterruptedSession(*m_interruptedSession, m_interruptedCaptions);
     m_menuBar = std::make_unique<MenuBarControls>(
-        model, [this] { openWorkspace(); }, [this] { requestQuit(); });
+        model, [this] { openWorkspace(); }, [this] { openHistory(); }, [this] { requestQuit(); });
 
     // The delegate serves the model for the application's whole life: the floating subtitles
     // and the guarded quit work from the start, not only once the window has appeared.
@@ -98,6 +112,7 @@ QuorvelTranslateMacApp::~QuorvelTranslateMacApp()
     m_sleepGuard.reset();
     m_sleepLock.reset();
     m_menuBar.reset();
+    m_history.reset();
     m_window.reset();
     m_delegate.reset();
     // The recorder writes while the model announces its last changes; the journal then writes
@@ -114,32 +129,108 @@ void QuorvelTranslateMacApp::openJournal()
     m_journal = std::move(opening.journal);
     if (opening.problem)
         m_model->reportNotice(*opening.problem);
-    if (!m_journal)
+    if (!m_journal) {
+        m_journalProblem = opening.problem.value_or(QString());
         return;
+    }
     try {
         // What an earlier run left unended was cut off: nothing more of it will come.
         const QList<JournalSession> leftOpen = m_journal->sessionsLeftOpen();
         for (const JournalSession &session : leftOpen) {
             m_journal->markInterrupted(session.id);
-            if (!m_interruptedSession && session.captionCount > 0)
+            if (!m_interruptedSession && session.captionCount > 0) {
                 m_interruptedSession = session.id;
+                m_interruptedCaptions = session.captionCount;
+            }
         }
     } catch (const JournalFailure &failure) {
         m_model->reportNotice(failure.errorDescription());
     }
-    if (m_interruptedSession)
-        m_model->reportNotice(interruptedNotice);
     connect(m_journal.get(), &CaptionJournal::writeFailed, m_model.get(), [this] {
         if (const auto failure = m_journal->writeFailure())
             m_model->reportNotice(failure->errorDescription());
     });
     m_recorder = std::make_unique<SessionRecorder>(
         *m_model, *m_journal, [] { return HistorySettings::keepsLocalHistory(); });
+    connect(m_model.get(), &AppModel::sessionIDChanged, this,
+        &QuorvelTranslateMacApp::liveSessionBegan);
 }
 
 void QuorvelTranslateMacApp::openWorkspace()
 {
     m_window->open();
+}
+
+void QuorvelTranslateMacApp::openHistory(std::optional<qint64> session)
+{
+    if (!m_history) {
+        m_history = std::make_unique<HistoryWindow>(
+            m_journal.get(), TranscriptExport::desktop(), m_journalProblem);
+    }
+    if (session)
+        m_history->openSession(*session);
+    m_history->show();
+    m_history->raise();
+    m_history->activateWindow();
+}
+
+void QuorvelTranslateMacApp::searchHistory()
+{
+    openHistory();
+    m_history->focusSearch();
+}
+
+void QuorvelTranslateMacApp::liveSessionBegan()
+{
+    const std::optional<qint64> id = m_model->sessionID();
+    // The sessions the recorder keeps: those this run creates.
+    if (!id || m_model->state() != ListeningState::preparing
+        || (m_liveSession && m_liveSession->serviceSessionId == *id))
+        return;
+    m_liveSession.reset();
+    try {
+        const QList<JournalSession> sessions = m_journal->sessions();
+        m_liveSession = LiveSession { *id, sessions.isEmpty() ? 0 : sessions.first().id };
+    } catch (const JournalFailure &) {
+        // Not told apart from an older session of the same service id: not exported with times.
+    }
+}
+
+std::optional<qint64> QuorvelTranslateMacApp::liveJournalSession() const
+{
+    if (!m_journal || !m_liveSession)
+        return std::nullopt;
+    // Service ids start over with each service, so the id alone could name an older session.
+    for (const JournalSession &session : m_journal->sessions()) {
+        if (session.serviceSessionId == m_liveSession->serviceSessionId
+            && session.id > m_liveSession->recordedBefore)
+            return session.id;
+    }
+    return std::nullopt;
+}
+
+void QuorvelTranslateMacApp::exportLiveSession(const HistoryPresenter::ExportChoice &choice)
+{
+    QList<JournalCaption> captions;
+    try {
+        // What the recorder queued a moment ago is read too.
+        if (m_journal && m_journal->flush(std::chrono::seconds(2))) {
+            if (const std::optional<qint64> session = liveJournalSession())
+                captions = m_journal->captions(*session);
+        }
+    } catch (const JournalFailure &failure) {
+        return m_model->reportNotice(failure.errorDescription());
+    }
+    if (captions.isEmpty())
+        return m_model->reportNotice(liveExportUnavailable);
+    const QString content
+        = TranslateCore::exportCaptions(exportedCaptions(captions), choice.format, choice.text);
+    saveExport(TranscriptExport::desktop().chooseSaveLocation,
+        HistoryPresenter::exportFileName(QStringLiteral("Quorvel字幕"), choice), content, this,
+        [this](const QString &, std::optional<ExportWriteFailure> failure) {
+            if (failure)
+                m_model->reportNotice(exportWriteFailureText(*failure));
+        });
 }
 
 void QuorvelTranslateMacApp::requestQuit()

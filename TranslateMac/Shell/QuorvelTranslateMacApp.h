@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranslateMac/Screens/History/HistoryPresenter.h"
+
 #include "TranslateCore/Async/Clock.h"
 
 #include <QObject>
@@ -13,6 +15,7 @@ namespace TranslateMac {
 class AppDelegate;
 class AppModel;
 class CaptionJournal;
+class HistoryWindow;
 class MenuBarControls;
 class SessionRecorder;
 class SleepGuard;
@@ -28,9 +31,9 @@ public:
     // The name the desktop knows the application by: its .desktop file, icon, metainfo and window
     // class.
     static const QString desktopName;
-    // Told at launch when an earlier run was cut off in the middle of a translation.
-    static const QString interruptedNotice;
-
+    // Told when a format with times is asked for a session the journal holds nothing of (the
+    // local history was off, or could not be opened).
+    static const QString liveExportUnavailable;
     // Before the application object exists: the display platform and the names the settings
     // and the desktop use.
     static void prepareProcess();
@@ -58,6 +61,12 @@ public:
 
     // Brings the workspace window forward, showing it again after it was closed.
     void openWorkspace();
+    // Brings the history window forward (made on first use), opened at `session` when given.
+    void openHistory(std::optional<qint64> session = {});
+    // The history with the cursor in its search field.
+    void searchHistory();
+    // The history window, once it was opened.
+    HistoryWindow *historyWindow() const { return m_history.get(); }
 
     // Asks to quit; `terminate` follows at once or after the running translation has settled.
     void requestQuit();
@@ -78,13 +87,30 @@ protected:
 
 private:
     void openJournal();
+    // A session this run creates began: the live transcript is now its.
+    void liveSessionBegan();
+    // The journal's id of the live transcript's session, once the recorder has begun it there.
+    std::optional<qint64> liveJournalSession() const;
+    // The live session in a format with times, from what the journal recorded of it.
+    void exportLiveSession(const HistoryPresenter::ExportChoice &choice);
 
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<CaptionJournal> m_journal;
     std::unique_ptr<SessionRecorder> m_recorder;
+    // Why there is no journal this time, for the history window.
+    QString m_journalProblem;
     std::optional<qint64> m_interruptedSession;
+    // The live transcript's session: the service's id, and the newest journal session before it
+    // began (the journal gives it a higher id).
+    struct LiveSession {
+        qint64 serviceSessionId = 0;
+        qint64 recordedBefore = 0;
+    };
+    std::optional<LiveSession> m_liveSession;
+    qint64 m_interruptedCaptions = 0;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<WorkspaceWindow> m_window;
+    std::unique_ptr<HistoryWindow> m_history;
     std::unique_ptr<MenuBarControls> m_menuBar;
     std::unique_ptr<SleepLock> m_sleepLock;
     std::unique_ptr<SleepGuard> m_sleepGuard;

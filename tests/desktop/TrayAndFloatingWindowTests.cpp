@@ -86,8 +86,8 @@ TEST(DesktopShell, TrayMenuDrivesTheFloatingSubtitlesAboveOtherWindows)
 
     QMenu &menu = *tray.menu();
     EXPECT_EQ(visibleTexts(menu),
-        (QStringList { "准备监听", "打开Quorvel", "显示悬浮字幕", "—", "悬浮字幕点击穿透",
-            "悬浮字幕背景不透明度", "—", "退出Quorvel" }));
+        (QStringList { "准备监听", "打开Quorvel", "历史记录…", "显示悬浮字幕", "—",
+            "悬浮字幕点击穿透", "悬浮字幕背景不透明度", "—", "退出Quorvel" }));
     QAction *overlay = TestSupport::actionNamed(menu, QStringLiteral("显示悬浮字幕"));
     ASSERT_NE(overlay, nullptr);
     EXPECT_FALSE(overlay->isEnabled()); // signed out and idle

@@ -1,6 +1,8 @@
 #include "ScreenFixture.h"
 
 #include "TranslateMac/Screens/Root/AppContentView.h"
+#include "TranslateMac/Screens/Workspace/TranscriptPane.h"
+#include "TranslateMac/Screens/Workspace/WorkspaceView.h"
 
 #include <QApplication>
 #include <QTest>
@@ -63,6 +65,24 @@ TEST_F(WorkspaceShortcutTest, StartAndStopKeysWorkWhereverTheFocusIs)
         ASSERT_TRUE(waitFor([&] { return !model->ownsSession() && !model->settling(); }))
             << "Ctrl+. at " << name.toStdString();
         ASSERT_TRUE(waitFor([&] { return model->canStart(); })) << name.toStdString();
+    }
+}
+
+// The transcript has no find of its own: Ctrl+F anywhere in the window asks for the history's
+// search.
+TEST_F(WorkspaceShortcutTest, TheFindKeyAsksForTheHistorySearchWhereverTheFocusIs)
+{
+    int asked = 0;
+    QObject::connect(&content->workspace().transcript(), &TranscriptPane::historySearchRequested,
+        content.get(), [&] { ++asked; });
+    int expected = 0;
+    for (QWidget *focus : focusPositions()) {
+        const QString name = focus->metaObject()->className() + QStringLiteral(" ")
+            + focus->accessibleName() + focus->toolTip();
+        focus->setFocus();
+        ASSERT_TRUE(waitFor([&] { return focus->hasFocus(); })) << name.toStdString();
+        press(focus, Qt::Key_F);
+        EXPECT_EQ(asked, ++expected) << "Ctrl+F at " << name.toStdString();
     }
 }
 

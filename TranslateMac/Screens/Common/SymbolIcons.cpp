@@ -258,6 +258,16 @@ const QHash<QString, Drawing> &drawings()
                 p.drawPolyline(QPolygonF({ QPointF(32, 20), QPointF(32, 32), QPointF(41, 38) }));
                 p.fillPath(polygon({ { 6, 18 }, { 18, 16 }, { 12, 28 } }), p.pen().color());
             } },
+        { "trash",
+            [](QPainter &p) {
+                p.drawLine(QPointF(10, 18), QPointF(54, 18));
+                p.drawPolyline(QPolygonF(
+                    { QPointF(25, 18), QPointF(27, 9), QPointF(37, 9), QPointF(39, 18) }));
+                p.drawPolyline(QPolygonF(
+                    { QPointF(16, 18), QPointF(20, 56), QPointF(44, 56), QPointF(48, 18) }));
+                p.drawLine(QPointF(28, 28), QPointF(28, 46));
+                p.drawLine(QPointF(36, 28), QPointF(36, 46));
+            } },
         { "iphone",
             [](QPainter &p) {
                 p.drawRoundedRect(QRectF(18, 6, 28, 52), 6, 6);

@@ -127,6 +127,7 @@ QString Theme::themeIconName(const QString &symbolName)
         { "exclamationmark.circle", "dialog-warning" },
         { "info.circle", "dialog-information" },
         { "iphone", "phone" },
+        { "trash", "edit-delete" },
     };
     return names.value(symbolName);
 }

@@ -46,6 +46,12 @@ void TranscriptCaptionRow::showCaption(const ShownCaption &caption, bool latest)
     CaptionText::Block target = CaptionText::target(caption, latest);
     source.settled = caption.sourceSettled;
     target.settled = caption.targetSettled;
+    if (m_style.recorded) {
+        for (CaptionText::Block *block : { &source, &target }) {
+            if (block->placeholder)
+                block->text = QStringLiteral("—");
+        }
+    }
     m_sourcePlain = CaptionText::plain(source);
     m_targetPlain = CaptionText::plain(target);
     m_source->setText(CaptionText::html(

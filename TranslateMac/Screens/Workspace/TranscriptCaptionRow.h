@@ -10,6 +10,9 @@ namespace TranslateMac {
 struct TranscriptRowStyle {
     double size = 21;
     bool targetRightToLeft = false;
+    // A past session's captions (the history): nothing more is coming, so an empty side shows a
+    // dash instead of "正在识别" / "正在翻译".
+    bool recorded = false;
 };
 
 // One caption of the workspace: the "原文" block above the "译文" block.

@@ -11,6 +11,8 @@
 #include "TranslateMac/Screens/Common/SymbolIcons.h"
 #include "TranslateMac/Screens/Common/Theme.h"
 #include "TranslateMac/Screens/Common/UserDefaults.h"
+#include "TranslateMac/Screens/History/ExportMenu.h"
+#include "TranslateMac/Screens/History/InterruptedSessionBanner.h"
 #include "TranslateMac/Screens/Workspace/LagIndicator.h"
 #include "TranslateMac/Screens/Workspace/LevelMeter.h"
 #include "TranslateMac/Screens/Workspace/TranscriptEmptyState.h"
@@ -58,10 +60,15 @@ TranscriptPane::TranscriptPane(AppModel &model, QWidget *parent) : QWidget(paren
     m_message = new QLabel(this);
     m_message->setWordWrap(true);
 
+    m_interrupted = new InterruptedSessionBanner(this);
+    connect(m_interrupted, &InterruptedSessionBanner::viewRequested, this,
+        [this](qint64 session) { Q_EMIT historyRequested(session); });
+
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(buildHeader());
+    column->addWidget(m_interrupted);
     column->addWidget(m_body, 1);
     column->addWidget(m_message);
     column->addWidget(buildFooter());
@@ -74,6 +81,11 @@ TranscriptPane::TranscriptPane(AppModel &model, QWidget *parent) : QWidget(paren
         key->setContext(Qt::WindowShortcut);
         connect(key, &QShortcut::activated, this, [this, keys] { runShortcut(keys); });
     }
+    // The transcript has no find of its own: Ctrl+F searches every session, this one included
+    // as far as the journal has it.
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, this, &TranscriptPane::historySearchRequested);
 
     // The level (ten times a second) and the elapsed time repaint only their own parts.
     connect(&m_model, &AppModel::levelChanged, this, &TranscriptPane::refreshLevel);
@@ -122,6 +134,10 @@ QWidget *TranscriptPane::buildHeader()
         QStringLiteral("doc.on.doc"), QStringLiteral("复制全部字幕"), header);
     auto *exportButton = Controls::toolButton(
         QStringLiteral("square.and.arrow.up"), QStringLiteral("导出字幕…"), header);
+    auto *history = Controls::toolButton(QStringLiteral("clock.arrow.circlepath"),
+        QStringLiteral("历史记录与搜索（%1）")
+            .arg(QKeySequence(QKeySequence::Find).toString(QKeySequence::NativeText)),
+        header);
     m_overlay = Controls::toolButton(QStringLiteral("pip"),
         QStringLiteral("悬浮字幕（%1）").arg(nativeShortcut(QStringLiteral("Ctrl+Shift+F"))),
         header);
@@ -134,7 +150,7 @@ QWidget *TranscriptPane::buildHeader()
     row->addWidget(m_lag);
     row->addStretch(1);
     for (QWidget *widget : std::initializer_list<QWidget *> {
-             smaller, larger, separator, m_follow, m_copy, exportButton, m_overlay })
+             smaller, larger, separator, m_follow, m_copy, exportButton, history, m_overlay })
         row->addWidget(widget);
 
     connect(smaller, &QToolButton::clicked, this,
@@ -143,7 +159,16 @@ QWidget *TranscriptPane::buildHeader()
         [this] { setSubtitleSize(workspaceSubtitleBounds.larger(m_rowStyle.size)); });
     connect(m_follow, &QToolButton::clicked, this, [this] { setFollowLatest(!m_followLatest); });
     connect(m_copy, &QToolButton::clicked, this, &TranscriptPane::copy);
-    connect(exportButton, &QToolButton::clicked, this, [this] { m_model.exportTranscript(); });
+    m_exportMenu = ExportMenu::attachTo(exportButton);
+    connect(m_exportMenu, &ExportMenu::chosen, this,
+        [this](const HistoryPresenter::ExportChoice &choice) {
+            if (choice.format == TranslateCore::ExportFormat::text)
+                m_model.exportTranscript();
+            else
+                Q_EMIT exportRequested(choice);
+        });
+    connect(
+        history, &QToolButton::clicked, this, [this] { Q_EMIT historyRequested(std::nullopt); });
     connect(m_overlay, &QToolButton::clicked, this,
         [this] { m_model.setOverlayVisible(!m_model.overlayVisible()); });
     return header;
@@ -271,6 +296,11 @@ void TranscriptPane::refreshCaptions()
     m_rowStyle.targetRightToLeft = route && route->isTargetRTL();
     m_captions->setCaptions(captions);
     m_body->setCurrentWidget(captions.isEmpty() ? static_cast<QWidget *>(m_empty) : m_captions);
+}
+
+void TranscriptPane::offerInterruptedSession(qint64 sessionId, qint64 savedCaptions)
+{
+    m_interrupted->offer(sessionId, savedCaptions);
 }
 
 bool TranscriptPane::showsCaptions() const

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "TranslateMac/Screens/History/HistoryPresenter.h"
 #include "TranslateMac/Screens/Workspace/TranscriptCaptionRow.h"
 
 #include "TranslateCore/Async/TaskHandle.h"
 
 #include <QCoroTask>
 #include <QWidget>
+
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -15,7 +18,9 @@ class QToolButton;
 namespace TranslateMac {
 
 class AppModel;
+class ExportMenu;
 class FollowingCaptions;
+class InterruptedSessionBanner;
 class LagIndicator;
 class LevelMeter;
 class StatusPill;
@@ -40,6 +45,11 @@ public:
     QPushButton &actionButton() const { return *m_action; }
     LevelMeter &levelMeter() const { return *m_meter; }
     LagIndicator &lagIndicator() const { return *m_lag; }
+    InterruptedSessionBanner &interruptedBanner() const { return *m_interrupted; }
+    ExportMenu &exportMenu() const { return *m_exportMenu; }
+    // Offers the session an earlier run left cut off, with `savedCaptions` captions, until the
+    // user opens or closes the offer.
+    void offerInterruptedSession(qint64 sessionId, qint64 savedCaptions);
     // The texts currently shown.
     QString hintText() const;
     QString hintHelp() const;
@@ -48,6 +58,14 @@ public:
     QString usedText() const;
     QString elapsedText() const;
     QString levelHelpText() const;
+
+Q_SIGNALS:
+    // The user asked for the history: opened at a session, or with its search field (Ctrl+F).
+    void historyRequested(std::optional<qint64> session);
+    void historySearchRequested();
+    // A format other than the plain text was chosen for this session: those are written from
+    // the journal's record of it, which has the captions' times (the plain text is the model's).
+    void exportRequested(const HistoryPresenter::ExportChoice &choice);
 
 private:
     QWidget *buildHeader();
@@ -76,7 +94,9 @@ private:
     LagIndicator *m_lag = nullptr;
     QToolButton *m_follow = nullptr;
     QToolButton *m_copy = nullptr;
+    ExportMenu *m_exportMenu = nullptr;
     QToolButton *m_overlay = nullptr;
+    InterruptedSessionBanner *m_interrupted = nullptr;
     QStackedWidget *m_body = nullptr;
     TranscriptEmptyState *m_empty = nullptr;
     FollowingCaptions *m_captions = nullptr;
