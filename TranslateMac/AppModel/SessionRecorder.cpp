@@ -63,7 +63,7 @@ void SessionRecorder::sessionChanged()
         .startedAtMs = QDateTime::currentMSecsSinceEpoch() };
 }
 
-std::optional<qint64> SessionRecorder::journalSession()
+std::optional<qint64> SessionRecorder::beginInJournal()
 {
     if (!m_session && m_start) {
         if (const qint64 id = m_journal.beginSession(*m_start); id > 0)
@@ -111,7 +111,7 @@ void SessionRecorder::writeCaptions(bool ending)
                     || (tracked.targetFinalWritten && textsChanged));
         if (!due)
             continue;
-        const std::optional<qint64> session = journalSession();
+        const std::optional<qint64> session = beginInJournal();
         if (!session)
             return; // refused (the journal reports it); tried again at the next change
         const bool written = m_journal.append({ .sessionId = *session,

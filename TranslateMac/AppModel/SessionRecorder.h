@@ -30,6 +30,10 @@ public:
     SessionRecorder(AppModel &model, CaptionJournal &journal, std::function<bool()> keepsHistory,
         QObject *parent = nullptr);
 
+    // The journal id of the latest session this run recorded (the live transcript's, until the
+    // next one is created); nothing before its first caption was written.
+    std::optional<qint64> journalSession() const { return m_session; }
+
 private:
     struct Tracked {
         qint64 appearedMs = 0;
@@ -47,7 +51,7 @@ private:
     void writeCaptions(bool ending);
     void endSession();
     // The journal id of the session, begun in the journal now when it is not yet.
-    std::optional<qint64> journalSession();
+    std::optional<qint64> beginInJournal();
     qint64 audioClockMs() const;
 
     AppModel &m_model;

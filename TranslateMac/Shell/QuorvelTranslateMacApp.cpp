@@ -152,8 +152,6 @@ void QuorvelTranslateMacApp::openJournal()
     });
     m_recorder = std::make_unique<SessionRecorder>(
         *m_model, *m_journal, [] { return HistorySettings::keepsLocalHistory(); });
-    connect(m_model.get(), &AppModel::sessionIDChanged, this,
-        &QuorvelTranslateMacApp::liveSessionBegan);
 }
 
 void QuorvelTranslateMacApp::openWorkspace()
@@ -180,42 +178,14 @@ void QuorvelTranslateMacApp::searchHistory()
     m_history->focusSearch();
 }
 
-void QuorvelTranslateMacApp::liveSessionBegan()
-{
-    const std::optional<qint64> id = m_model->sessionID();
-    // The sessions the recorder keeps: those this run creates.
-    if (!id || m_model->state() != ListeningState::preparing
-        || (m_liveSession && m_liveSession->serviceSessionId == *id))
-        return;
-    m_liveSession.reset();
-    try {
-        const QList<JournalSession> sessions = m_journal->sessions();
-        m_liveSession = LiveSession { *id, sessions.isEmpty() ? 0 : sessions.first().id };
-    } catch (const JournalFailure &) {
-        // Not told apart from an older session of the same service id: not exported with times.
-    }
-}
-
-std::optional<qint64> QuorvelTranslateMacApp::liveJournalSession() const
-{
-    if (!m_journal || !m_liveSession)
-        return std::nullopt;
-    // Service ids start over with each service, so the id alone could name an older session.
-    for (const JournalSession &session : m_journal->sessions()) {
-        if (session.serviceSessionId == m_liveSession->serviceSessionId
-            && session.id > m_liveSession->recordedBefore)
-            return session.id;
-    }
-    return std::nullopt;
-}
-
 void QuorvelTranslateMacApp::exportLiveSession(const HistoryPresenter::ExportChoice &choice)
 {
     QList<JournalCaption> captions;
     try {
         // What the recorder queued a moment ago is read too.
         if (m_journal && m_journal->flush(std::chrono::seconds(2))) {
-            if (const std::optional<qint64> session = liveJournalSession())
+            if (const std::optional<qint64> session
+                = m_recorder ? m_recorder->journalSession() : std::nullopt)
                 captions = m_journal->captions(*session);
         }
     } catch (const JournalFailure &failure) {

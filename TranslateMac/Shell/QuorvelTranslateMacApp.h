@@ -87,10 +87,6 @@ protected:
 
 private:
     void openJournal();
-    // A session this run creates began: the live transcript is now its.
-    void liveSessionBegan();
-    // The journal's id of the live transcript's session, once the recorder has begun it there.
-    std::optional<qint64> liveJournalSession() const;
     // The live session in a format with times, from what the journal recorded of it.
     void exportLiveSession(const HistoryPresenter::ExportChoice &choice);
 
@@ -100,13 +96,6 @@ private:
     // Why there is no journal this time, for the history window.
     QString m_journalProblem;
     std::optional<qint64> m_interruptedSession;
-    // The live transcript's session: the service's id, and the newest journal session before it
-    // began (the journal gives it a higher id).
-    struct LiveSession {
-        qint64 serviceSessionId = 0;
-        qint64 recordedBefore = 0;
-    };
-    std::optional<LiveSession> m_liveSession;
     qint64 m_interruptedCaptions = 0;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<WorkspaceWindow> m_window;
