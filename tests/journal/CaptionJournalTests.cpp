@@ -1,6 +1,8 @@
 #include "TranslateMac/Journal/CaptionJournal.h"
 #include "TranslateMac/Journal/JournalOpening.h"
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -50,12 +52,6 @@ int mode(const QString &path)
     struct stat attributes { };
     ::lstat(QFile::encodeName(path).constData(), &attributes);
     return attributes.st_mode & 07777;
-}
-
-QByteArray bytesOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A journal as a later version of the application might leave it.
@@ -265,7 +261,7 @@ TEST_F(CaptionJournalTest, DeletingASessionOrEverythingLeavesNoTextBehind)
     journal.reset();
     for (const char *suffix : { "", "-wal" }) {
         SCOPED_TRACE(suffix);
-        const QByteArray bytes = bytesOf(path() + QLatin1String(suffix));
+        const QByteArray bytes = TestSupport::contentOf(path() + QLatin1String(suffix));
         EXPECT_FALSE(bytes.contains("secretword"));
         EXPECT_FALSE(bytes.contains("keep me"));
     }
@@ -340,9 +336,9 @@ TEST_F(CaptionJournalTest, DamagedOrNewerJournalIsRefusedAndLeftAsItIs)
         } else {
             ASSERT_TRUE(QFile::link(temporary.path() + QStringLiteral("/elsewhere"), path()));
         }
-        const QByteArray before = bytesOf(path());
+        const QByteArray before = TestSupport::contentOf(path());
         expectFailure([&] { CaptionJournal::open(path()); }, expected);
-        EXPECT_EQ(bytesOf(path()), before);
+        EXPECT_EQ(TestSupport::contentOf(path()), before);
         EXPECT_FALSE(QFile::exists(temporary.path() + QStringLiteral("/elsewhere")));
     }
 }
@@ -375,7 +371,7 @@ TEST_F(CaptionJournalTest, AtLaunchADamagedJournalIsSetAsideAndANewerOneLeftAlon
         } else if (kind == QLatin1String("newer")) {
             writeNewerJournal(path());
         }
-        const QByteArray before = bytesOf(path());
+        const QByteArray before = TestSupport::contentOf(path());
 
         JournalOpening opening = openJournalForUse(path(), {});
         EXPECT_EQ(opening.journal != nullptr, test.usable);
@@ -390,12 +386,12 @@ TEST_F(CaptionJournalTest, AtLaunchADamagedJournalIsSetAsideAndANewerOneLeftAlon
             { QStringLiteral("journal.sqlite3.unreadable-*") }, QDir::Files);
         if (test.setAside) {
             ASSERT_EQ(aside.size(), 1);
-            EXPECT_EQ(bytesOf(folder() + u'/' + aside.first()), before);
+            EXPECT_EQ(TestSupport::contentOf(folder() + u'/' + aside.first()), before);
         } else {
             EXPECT_TRUE(aside.isEmpty());
         }
         if (!test.usable) {
-            EXPECT_EQ(bytesOf(path()), before);
+            EXPECT_EQ(TestSupport::contentOf(path()), before);
             continue;
         }
         // The journal of this run records.

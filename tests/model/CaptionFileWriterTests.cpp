@@ -1,5 +1,7 @@
 #include "TranslateMac/AppModel/CaptionFileWriter.h"
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,24 +15,6 @@
 using namespace TranslateMac;
 
 namespace {
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void put(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 // Lowers the largest file this process may write, as a file system without room would refuse
 // the rest; the signal the kernel sends for it is ignored so the write fails with EFBIG instead.
@@ -61,19 +45,19 @@ TEST(CaptionFileWriter, WritesTheWholeFileAndReplacesAnOldOne)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath("字幕.srt");
-    put(path, "old content that is longer than the new one");
+    TestSupport::writeFile(path, "old content that is longer than the new one");
     EXPECT_EQ(writeExportFile(path, "1\n00:00:01,000 --> 00:00:02,000\n中文\n"), std::nullopt);
-    EXPECT_EQ(contentOf(path), QByteArray("1\n00:00:01,000 --> 00:00:02,000\n中文\n"));
-    EXPECT_EQ(entries(folder.path()), QStringList { "字幕.srt" });
+    EXPECT_EQ(TestSupport::contentOf(path), QByteArray("1\n00:00:01,000 --> 00:00:02,000\n中文\n"));
+    EXPECT_EQ(TestSupport::folderEntries(folder.path()), QStringList { "字幕.srt" });
 }
 
 TEST(CaptionFileWriter, RefusesAnUnwritableFolderAndLeavesNothingBehind)
 {
     QTemporaryDir folder;
-    put(folder.filePath("a-file"), "not a folder");
+    TestSupport::writeFile(folder.filePath("a-file"), "not a folder");
     QDir(folder.path()).mkdir("read-only");
     QFile::setPermissions(folder.filePath("read-only"), QFile::ReadOwner | QFile::ExeOwner);
-    const QStringList before = entries(folder.path());
+    const QStringList before = TestSupport::folderEntries(folder.path());
     const struct {
         const char *name;
         QString path;
@@ -91,8 +75,8 @@ TEST(CaptionFileWriter, RefusesAnUnwritableFolderAndLeavesNothingBehind)
         EXPECT_EQ(exportWriteFailureText(*failure), "字幕未能保存，请检查目标文件夹权限。");
         EXPECT_FALSE(QFile::exists(c.path)) << c.name;
     }
-    EXPECT_EQ(entries(folder.path()), before);
-    EXPECT_TRUE(entries(folder.filePath("read-only")).isEmpty());
+    EXPECT_EQ(TestSupport::folderEntries(folder.path()), before);
+    EXPECT_TRUE(TestSupport::folderEntries(folder.filePath("read-only")).isEmpty());
 }
 
 TEST(CaptionFileWriter, ReportsAFullDiskAndKeepsTheOldFile)
@@ -100,7 +84,7 @@ TEST(CaptionFileWriter, ReportsAFullDiskAndKeepsTheOldFile)
     QTemporaryDir folder;
     const QString fresh = folder.filePath("fresh.jsonl");
     const QString existing = folder.filePath("existing.jsonl");
-    put(existing, "old\n");
+    TestSupport::writeFile(existing, "old\n");
     const QByteArray large(1 << 20, 'x');
     std::optional<ExportWriteFailure> freshFailure, existingFailure;
     {
@@ -112,6 +96,6 @@ TEST(CaptionFileWriter, ReportsAFullDiskAndKeepsTheOldFile)
     EXPECT_EQ(existingFailure, ExportWriteFailure::diskFull);
     EXPECT_EQ(exportWriteFailureText(*freshFailure), "字幕未能保存，磁盘空间不足，请清理后重试。");
     EXPECT_FALSE(QFile::exists(fresh));
-    EXPECT_EQ(contentOf(existing), QByteArray("old\n"));
-    EXPECT_EQ(entries(folder.path()), QStringList { "existing.jsonl" });
+    EXPECT_EQ(TestSupport::contentOf(existing), QByteArray("old\n"));
+    EXPECT_EQ(TestSupport::folderEntries(folder.path()), QStringList { "existing.jsonl" });
 }

@@ -4,6 +4,8 @@
 
 #include "ApplicationProcess.h"
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -22,24 +24,6 @@ using TranslateCore::ExportText;
 namespace {
 
 const QString hint = QStringLiteral("\nTry 'quorvel-translate --help' for more information.\n");
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void put(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 QStringList arguments(std::initializer_list<const char *> words)
 {
@@ -165,13 +149,13 @@ TEST_F(JournalCommandLine, ListsSessionsNewestFirstWhileTheApplicationRecords)
 TEST_F(JournalCommandLine, ReadsTheJournalWithoutChangingIt)
 {
     journal.reset();
-    const QByteArray bytes = contentOf(journalPath());
+    const QByteArray bytes = TestSupport::contentOf(journalPath());
     EXPECT_EQ(command({ QStringLiteral("--list-sessions") }).output, listed);
     EXPECT_EQ(command(arguments({ "--export", "1", "--format", "jsonl", "-o", "-" })).exitCode, 0);
-    EXPECT_EQ(contentOf(journalPath()), bytes);
+    EXPECT_EQ(TestSupport::contentOf(journalPath()), bytes);
     // A reader alone leaves SQLite's shared index and an empty log beside the file (the next
     // writer takes them over and removes them), as private as the journal itself.
-    for (const QString &name : entries(journalFolder())) {
+    for (const QString &name : TestSupport::folderEntries(journalFolder())) {
         SCOPED_TRACE(name.toStdString());
         EXPECT_TRUE(
             QStringList({ QStringLiteral("journal.sqlite3"), QStringLiteral("journal.sqlite3-shm"),
@@ -180,7 +164,7 @@ TEST_F(JournalCommandLine, ReadsTheJournalWithoutChangingIt)
         EXPECT_EQ(QFile::permissions(journalFolder() + u'/' + name),
             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
-    EXPECT_TRUE(contentOf(journalPath() + QStringLiteral("-wal")).isEmpty());
+    EXPECT_TRUE(TestSupport::contentOf(journalPath() + QStringLiteral("-wal")).isEmpty());
 }
 
 TEST_F(JournalCommandLine, FindsTheJournalInTheHomeFolderWithoutXdgDataHome)
@@ -255,7 +239,7 @@ TEST_P(JournalExport, WritesTheSessionAsTheExportOfItsCaptions)
     EXPECT_EQ(written.exitCode, 0);
     EXPECT_EQ(written.error, QByteArray());
     EXPECT_EQ(written.output, QByteArray());
-    EXPECT_EQ(contentOf(file), expected);
+    EXPECT_EQ(TestSupport::contentOf(file), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalCommandLine, JournalExport, ::testing::ValuesIn(exportCases),
@@ -321,13 +305,13 @@ class JournalCommandMistake : public JournalCommandLine,
 TEST_P(JournalCommandMistake, ExitsTwoWithTheReasonAndWritesNothing)
 {
     const MistakeCase &c = GetParam();
-    const QStringList before = entries(home.path());
+    const QStringList before = TestSupport::folderEntries(home.path());
     const Ended ended = command(arguments(c.options));
     EXPECT_EQ(ended.exitCode, 2);
     EXPECT_EQ(ended.output, QByteArray());
     EXPECT_EQ(QString::fromUtf8(ended.error),
         QStringLiteral("quorvel-translate: ") + QString::fromUtf8(c.complaint) + hint);
-    EXPECT_EQ(entries(home.path()), before);
+    EXPECT_EQ(TestSupport::folderEntries(home.path()), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalCommandLine, JournalCommandMistake,
@@ -355,7 +339,7 @@ TEST_F(JournalCommandLine, WithoutAJournalListsNothingAndKnowsNoSessionAndCreate
             "quorvel-translate: no session 1 in the caption journal; --list-sessions shows them")
             + hint);
 
-    EXPECT_TRUE(entries(home.filePath(QStringLiteral("data"))).isEmpty());
+    EXPECT_TRUE(TestSupport::folderEntries(home.filePath(QStringLiteral("data"))).isEmpty());
 }
 
 TEST_F(JournalCommandLine, AnUnreadableJournalExitsOneAndIsLeftAsItIs)
@@ -374,7 +358,7 @@ TEST_F(JournalCommandLine, AnUnreadableJournalExitsOneAndIsLeftAsItIs)
         ASSERT_TRUE(QDir(journalFolder()).removeRecursively());
         ASSERT_TRUE(QDir().mkpath(journalFolder()));
         if (c.name == QByteArray("garbage")) {
-            put(journalPath(), QByteArray(8192, 'x'));
+            TestSupport::writeFile(journalPath(), QByteArray(8192, 'x'));
         } else {
             sqlite3 *db = nullptr;
             sqlite3_open(QFile::encodeName(journalPath()).constData(), &db);
@@ -384,7 +368,7 @@ TEST_F(JournalCommandLine, AnUnreadableJournalExitsOneAndIsLeftAsItIs)
                 nullptr, nullptr, nullptr);
             sqlite3_close(db);
         }
-        const QByteArray bytes = contentOf(journalPath());
+        const QByteArray bytes = TestSupport::contentOf(journalPath());
         const QByteArray complaint = "quorvel-translate: the caption journal "
             + QFile::encodeName(journalPath()) + ' ' + c.why + "; it was left as it is\n";
         for (const QStringList &words : { QStringList { QStringLiteral("--list-sessions") },
@@ -394,16 +378,17 @@ TEST_F(JournalCommandLine, AnUnreadableJournalExitsOneAndIsLeftAsItIs)
             EXPECT_EQ(ended.output, QByteArray());
             EXPECT_EQ(ended.error, complaint);
         }
-        EXPECT_EQ(contentOf(journalPath()), bytes);
-        EXPECT_EQ(entries(journalFolder()), QStringList { QStringLiteral("journal.sqlite3") });
+        EXPECT_EQ(TestSupport::contentOf(journalPath()), bytes);
+        EXPECT_EQ(TestSupport::folderEntries(journalFolder()),
+            QStringList { QStringLiteral("journal.sqlite3") });
     }
 }
 
 TEST_F(JournalCommandLine, AFileThatCannotBeWrittenExitsOneAndLeavesNothingBehind)
 {
-    put(home.filePath(QStringLiteral("a-file")), "not a folder");
+    TestSupport::writeFile(home.filePath(QStringLiteral("a-file")), "not a folder");
     const QString existing = home.filePath(QStringLiteral("existing.srt"));
-    put(existing, "old\n");
+    TestSupport::writeFile(existing, "old\n");
     const QString notWritable = QStringLiteral("字幕未能保存，请检查目标文件夹权限。");
     const struct {
         const char *name;
@@ -419,7 +404,7 @@ TEST_F(JournalCommandLine, AFileThatCannotBeWrittenExitsOneAndLeavesNothingBehin
         { "a full disk", existing, QStringLiteral("字幕未能保存，磁盘空间不足，请清理后重试。"),
             256 },
     };
-    const QStringList before = entries(home.path());
+    const QStringList before = TestSupport::folderEntries(home.path());
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const rlim_t room = c.room;
@@ -438,8 +423,8 @@ TEST_F(JournalCommandLine, AFileThatCannotBeWrittenExitsOneAndLeavesNothingBehin
         EXPECT_EQ(QString::fromUtf8(ended.error),
             QStringLiteral("quorvel-translate: cannot write %1: %2\n").arg(c.path, c.why));
     }
-    EXPECT_EQ(entries(home.path()), before);
-    EXPECT_EQ(contentOf(existing), QByteArray("old\n"));
+    EXPECT_EQ(TestSupport::folderEntries(home.path()), before);
+    EXPECT_EQ(TestSupport::contentOf(existing), QByteArray("old\n"));
 }
 
 } // namespace

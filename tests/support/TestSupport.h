@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QCoroTask>
 #include <QDeadlineTimer>
+#include <QString>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -69,5 +72,12 @@ std::shared_ptr<Started> start(QCoro::Task<> task);
 
 // Processes the events already posted (resumptions of coroutines) without waiting for new ones.
 void drainEvents();
+
+// The bytes of the file at `path`; empty when it cannot be read.
+QByteArray contentOf(const QString &path);
+// Writes `bytes` as the file at `path`; fails the test when it cannot.
+void writeFile(const QString &path, const QByteArray &bytes);
+// The names in `folder`, hidden ones included.
+QStringList folderEntries(const QString &folder);
 
 } // namespace TestSupport
