@@ -13,6 +13,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
+#include <type_traits>
+#include <variant>
 
 namespace TestSupport {
 
@@ -21,17 +24,24 @@ bool spinUntil(
     const std::function<bool()> &done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // Drives a coroutine to completion on the event loop and returns its result (or rethrows).
-// Fails the test, and throws, if it does not finish within `timeout`.
+// Fails the test, and throws, if it does not finish within `timeout`. Benchmarks drive theirs
+// with it too.
 template <typename T>
 T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(10))
 {
-    std::optional<T> result;
+    using Stored = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
+    std::optional<Stored> result;
     std::exception_ptr error;
     bool finished = false;
-    auto wrapper = [](QCoro::Task<T> inner, std::optional<T> *out, std::exception_ptr *err,
+    auto wrapper = [](QCoro::Task<T> inner, std::optional<Stored> *out, std::exception_ptr *err,
                        bool *flag) -> QCoro::Task<> {
         try {
-            out->emplace(co_await inner);
+            if constexpr (std::is_void_v<T>) {
+                co_await inner;
+                out->emplace();
+            } else {
+                out->emplace(co_await inner);
+            }
         } catch (...) {
             *err = std::current_exception();
         }
@@ -41,26 +51,8 @@ T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::
         throw std::runtime_error("task did not finish in time");
     if (error)
         std::rethrow_exception(error);
-    return std::move(*result);
-}
-
-inline void runTask(
-    QCoro::Task<> task, std::chrono::milliseconds timeout = std::chrono::seconds(10))
-{
-    std::exception_ptr error;
-    bool finished = false;
-    auto wrapper = [](QCoro::Task<> inner, std::exception_ptr *err, bool *flag) -> QCoro::Task<> {
-        try {
-            co_await inner;
-        } catch (...) {
-            *err = std::current_exception();
-        }
-        *flag = true;
-    }(std::move(task), &error, &finished);
-    if (!spinUntil([&] { return finished; }, timeout))
-        throw std::runtime_error("task did not finish in time");
-    if (error)
-        std::rethrow_exception(error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
 }
 
 // A flow started on the event loop but not awaited: `done` once it ended, with its failure if any.
