@@ -5,10 +5,11 @@
 #include "TranslateMac/Screens/Captions/FloatingLine.h"
 #include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
 #include "TranslateMac/Screens/Captions/FollowingCaptions.h"
+#include "TranslateMac/Screens/Common/Theme.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLinearGradient>
-
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
@@ -71,49 +72,135 @@ TEST_F(FloatingLookTest, TheFirstLookIsAnOpaqueWhiteWindowWithDarkText)
     EXPECT_LT(view->palette().text.lightness(), 80);
 }
 
-TEST_F(FloatingLookTest, EveryStyleAtTheLargestSizeShowsTwoLinesPerLanguageIn1280Pixels)
+TEST_F(FloatingLookTest, AtTheLargestSizeEveryArrangementShowsWholeLinesApartIn1280Pixels)
 {
     signIn();
     startListening();
-    sendCaption(1, "asr.final", "The market opens at dusk.");
-    sendCaption(1, "translation.final", "市场在黄昏时开放。");
-    sendCaption(2, "asr.partial",
+    // Three captions, each four lines or more in both languages at the largest sizes.
+    const QString source = QStringLiteral(
         "Tonight we walk past the stalls where the cooks have been preparing broth since noon, "
         "and we taste noodles pulled by hand in front of us while the crowd keeps growing");
-    sendCaption(2, "translation.partial",
+    const QString target = QStringLiteral(
         "今晚我们走过那些摊位，厨师们从中午就开始熬汤，我们品尝在我们面前手工拉制的面条，"
         "人群还在不断地聚集，夜市越来越热闹，灯笼一盏接一盏地亮了起来");
-    ASSERT_TRUE(waitFor([&] { return model->transcript().captions().size() == 2; }));
+    for (qint64 seq = 1; seq <= 3; ++seq) {
+        const bool final = seq < 3;
+        sendCaption(seq, final ? "asr.final" : "asr.partial", source);
+        sendCaption(seq, final ? "translation.final" : "translation.partial", target);
+    }
+    ASSERT_TRUE(waitFor([&] {
+        const auto &captions = model->transcript().captions();
+        return captions.size() == 3 && captions.last().target == target;
+    }));
+
+    struct Arrangement {
+        const char *name;
+        bool showTranslation, showSource, sourceOnTop;
+    };
+    const Arrangement arrangements[] = {
+        { "translation-on-top", true, true, false },
+        { "source-on-top", true, true, true },
+        { "translation-alone", true, false, false },
+        { "source-alone", false, true, false },
+    };
     const std::pair<FloatingStyle, const char *> styles[] = {
         { FloatingStyle::light, "light" },
         { FloatingStyle::dark, "dark" },
         { FloatingStyle::outline, "outline" },
     };
-    for (const auto &[style, name] : styles) {
-        auto view = makeView();
-        view->setSettings(largest(style));
-        view->resize(1280, view->fittingHeight());
-        settle();
-        ASSERT_EQ(view->height(), view->fittingHeight()) << name;
-        FloatingLine *line = latestLine(*view);
-        ASSERT_NE(line, nullptr);
-        EXPECT_GT(line->translationView().lineCount(), 2) << name;
-        EXPECT_EQ(line->translationView().shownLineCount(), 2) << name;
-        EXPECT_GT(line->sourceView().lineCount(), 2) << name;
-        EXPECT_EQ(line->sourceView().shownLineCount(), 2) << name;
-        // The newest words are the ones shown.
-        EXPECT_TRUE(line->targetText().endsWith(QStringLiteral("亮了起来 ▏"))) << name;
-        // The whole line lies inside the list, below the band where older lines fade.
-        QWidget *viewport = view->captions().scrollArea().viewport();
-        const QRect shown(line->mapTo(viewport, QPoint(0, 0)), line->size());
-        EXPECT_TRUE(viewport->rect().contains(shown))
-            << name << ": line " << shown.top() << "…" << shown.bottom() << " in "
-            << viewport->height();
-        EXPECT_GE(shown.top(), 12) << name;
-        const QString file = QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/11-floating-%1-largest.png")
-                                 .arg(QLatin1String(name));
-        QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
-        ASSERT_TRUE(overVideo(*view).save(file));
+    auto view = makeView();
+    QEvent leave(QEvent::Leave); // as the window looks with the pointer elsewhere
+    QApplication::sendEvent(view.get(), &leave);
+    QWidget *viewport = view->captions().scrollArea().viewport();
+    const auto inViewport = [&](const QWidget &widget) {
+        return QRect(widget.mapTo(viewport, QPoint()), widget.size());
+    };
+    for (const auto &[style, styleName] : styles) {
+        for (const Arrangement &arrangement : arrangements) {
+            for (int lines = FloatingSettings::minimumLines;
+                 lines <= FloatingSettings::maximumLines; ++lines) {
+                FloatingSettings settings = largest(style);
+                settings.translationLines = settings.sourceLines = lines;
+                settings.showTranslation = arrangement.showTranslation;
+                settings.showSource = arrangement.showSource;
+                settings.sourceOnTop = arrangement.sourceOnTop;
+                view->setSettings(settings);
+                view->resize(1280, 0); // as low as the window goes
+                settle();
+                const std::string name = std::string(styleName) + " " + arrangement.name + " "
+                    + std::to_string(lines) + " lines";
+
+                // The newest caption shows its newest lines, all of them, below the fade band.
+                FloatingLine *newest = latestLine(*view);
+                ASSERT_NE(newest, nullptr);
+                if (arrangement.showTranslation) {
+                    EXPECT_EQ(newest->translationView().shownLineCount(), lines) << name;
+                    EXPECT_TRUE(newest->targetText().endsWith(QStringLiteral("亮了起来 ▏")))
+                        << name;
+                }
+                if (arrangement.showSource) {
+                    EXPECT_EQ(newest->sourceView().shownLineCount(), lines) << name;
+                }
+                const QRect newestPlace = inViewport(*newest);
+                EXPECT_TRUE(viewport->rect().contains(newestPlace)) << name;
+                EXPECT_GE(newestPlace.top(), view->captions().options().fade) << name;
+
+                // Every row drawn in the list lies whole inside it, apart from every other; so
+                // do the two languages inside a row.
+                QList<QRect> drawn;
+                for (int i = 0; i < view->captions().rowCount(); ++i) {
+                    auto *row = static_cast<FloatingLine *>(view->captions().rowAt(i));
+                    const QRect place = inViewport(*row);
+                    if (row->isHidden() || !place.intersects(viewport->rect()))
+                        continue;
+                    EXPECT_TRUE(viewport->rect().contains(place))
+                        << name << ": row " << i << " at " << place.top() << "…" << place.bottom()
+                        << " in " << viewport->height();
+                    for (const QRect &other : std::as_const(drawn))
+                        EXPECT_FALSE(place.intersects(other)) << name << ": row " << i;
+                    drawn.append(place);
+                    const QRect translation = inViewport(row->translationView());
+                    const QRect sourcePlace = inViewport(row->sourceView());
+                    if (row->targetText().size() > 0 && row->sourceShown()) {
+                        EXPECT_FALSE(translation.intersects(sourcePlace)) << name << ": row " << i;
+                    }
+                }
+                EXPECT_FALSE(drawn.isEmpty()) << name;
+                if (lines == 2 && arrangement.showTranslation && arrangement.showSource
+                    && !arrangement.sourceOnTop) {
+                    const QString file
+                        = QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/11-floating-%1-largest.png")
+                              .arg(QLatin1String(styleName));
+                    QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
+                    EXPECT_TRUE(overVideo(*view).save(file));
+                }
+            }
+        }
+    }
+}
+
+TEST_F(FloatingLookTest, ATextShowingItsNewestLinesDrawsNothingOfTheLinesAbove)
+{
+    // The hidden first line is all descenders, which reach furthest into the line below.
+    const QString separator(QChar::LineSeparator);
+    const QString shown = QStringLiteral("second line") + separator + QStringLiteral("third line");
+    for (const QColor &outline : { QColor(), QColor(Qt::black) }) {
+        CaptionTextView::Look look;
+        look.font = Theme::font(40, QFont::DemiBold);
+        look.text = Qt::white;
+        look.outline = outline;
+        auto draw = [&](const QString &text, int maxLines) {
+            CaptionTextView view;
+            look.maxLines = maxLines;
+            view.setLook(look);
+            view.setContent(text);
+            view.resize(600, view.heightForWidth(600));
+            return view.grab().toImage();
+        };
+        const QImage trimmed = draw(QStringLiteral("gjpqy gyjpq") + separator + shown, 2);
+        const QImage alone = draw(shown, 0);
+        EXPECT_EQ(trimmed.size(), alone.size()) << outline.isValid();
+        EXPECT_TRUE(trimmed == alone) << "outline: " << outline.isValid();
     }
 }
 

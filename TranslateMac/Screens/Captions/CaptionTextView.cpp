@@ -12,6 +12,14 @@
 
 namespace TranslateMac {
 
+namespace {
+
+// Text in the scripts captions come in, with the cursor: Latin with accents and descenders,
+// Chinese, Korean and Arabic, whose fallback fonts are taller.
+const QString scriptsSample = QStringLiteral("Ágy永한ع▏");
+
+} // namespace
+
 CaptionTextView::CaptionTextView(QWidget *parent) : QWidget(parent)
 {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -123,10 +131,31 @@ int CaptionTextView::shownHeight() const
     return int(std::ceil(last.y() + last.height() - first.y()));
 }
 
+qreal CaptionTextView::outlineWidth() const
+{
+    return m_look.outline.isValid() ? std::max(2.0, m_look.font.pointSizeF() * 0.14) : 0;
+}
+
+int CaptionTextView::outlineMargin() const
+{
+    // Half the outline's stroke lies outside the glyphs.
+    return int(std::ceil(outlineWidth() / 2));
+}
+
 int CaptionTextView::heightForWidth(int width) const
 {
     layOut(width);
-    return shownHeight() + (m_look.outline.isValid() ? 2 : 0);
+    return shownHeight() + 2 * outlineMargin();
+}
+
+int CaptionTextView::heightOfLines(const Look &look, int lines)
+{
+    CaptionTextView sample;
+    sample.setLook(look);
+    sample.setContent(scriptsSample);
+    // Wide enough for one line; shownHeight() rounds a whole line up, as the layout places them.
+    sample.layOut(1 << 20);
+    return lines * sample.shownHeight() + 2 * sample.outlineMargin();
 }
 
 QSize CaptionTextView::sizeHint() const
@@ -142,23 +171,31 @@ QSize CaptionTextView::minimumSizeHint() const
 void CaptionTextView::paintEvent(QPaintEvent *)
 {
     layOut(width());
-    if (m_layout.lineCount() == 0)
+    const int lines = m_layout.lineCount();
+    if (lines == 0)
         return;
+    // The lines above the shown ones are laid out (so the shown ones wrap as in the whole text)
+    // but never drawn: their descenders and outline would reach into the first shown line.
+    const int first = firstShownLine();
+    const QPointF origin(0, -m_layout.lineAt(first).y() + outlineMargin());
     QPainter painter(this);
-    painter.setClipRect(rect());
-    const QPointF origin(
-        0, -m_layout.lineAt(firstShownLine()).y() + (m_look.outline.isValid() ? 1 : 0));
     if (!m_look.outline.isValid()) {
-        m_layout.draw(&painter, origin);
+        for (int line = first; line < lines; ++line)
+            m_layout.lineAt(line).draw(&painter, origin);
         return;
     }
     // Outlined text: the glyph outlines of each coloured range, stroked under their fill.
     painter.setRenderHint(QPainter::Antialiasing);
     painter.translate(origin);
+    const int shownFrom = m_layout.lineAt(first).textStart();
     QList<std::pair<QPainterPath, QColor>> paths;
     for (const QTextLayout::FormatRange &range : formats()) {
+        const int from = std::max(range.start, shownFrom);
+        const int to = range.start + range.length;
+        if (to <= from)
+            continue;
         QPainterPath path;
-        for (const QGlyphRun &run : m_layout.glyphRuns(range.start, range.length)) {
+        for (const QGlyphRun &run : m_layout.glyphRuns(from, to - from)) {
             const QRawFont font = run.rawFont();
             const QList<quint32> glyphs = run.glyphIndexes();
             const QList<QPointF> positions = run.positions();
@@ -167,8 +204,7 @@ void CaptionTextView::paintEvent(QPaintEvent *)
         }
         paths.append({ path, range.format.foreground().color() });
     }
-    const qreal width = std::max(2.0, m_look.font.pointSizeF() * 0.14);
-    const QPen pen(m_look.outline, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    const QPen pen(m_look.outline, outlineWidth(), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     for (const auto &[path, colour] : paths)
         painter.strokePath(path, pen);
     for (const auto &[path, colour] : paths)

@@ -29,6 +29,10 @@ public:
 
     explicit CaptionTextView(QWidget *parent = nullptr);
 
+    // The height `lines` lines take in `look`, whatever script they are in: a line is as tall as
+    // the tallest font its text falls back to, so a window sized by this never cuts a line.
+    static int heightOfLines(const Look &look, int lines);
+
     void setLook(const Look &look);
     // `settled` characters from the start are settled (all of them when negative or beyond the
     // text); the cursor " ▏" follows the text when `cursor` is set.
@@ -57,6 +61,8 @@ private:
     int firstShownLine() const;
     int shownHeight() const;
     QList<QTextLayout::FormatRange> formats() const;
+    qreal outlineWidth() const;
+    int outlineMargin() const;
     void changed();
 
     Look m_look;

@@ -24,6 +24,8 @@ class FloatingLine : public CaptionRowView {
 
 public:
     explicit FloatingLine(const FloatingLineStyle &style, QWidget *parent = nullptr);
+    // The height of a line showing every line the style allows, in any script.
+    static int tallestHeight(const FloatingLineStyle &style);
     void showCaption(const ShownCaption &caption, bool latest) override;
 
     // The texts as shown (empty for a hidden language).

@@ -19,8 +19,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <cmath>
-
 namespace TranslateMac {
 
 namespace {
@@ -83,6 +81,7 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
     options.endPadding = endPadding;
     options.pauseOnDrag = false;
     options.showsScrollBar = false;
+    options.onlyWholeRows = true;
     m_captions = new FollowingCaptions(
         options, [this] { return new FloatingLine(m_style); }, m_background);
     auto *bodyHost = new QWidget(m_background);
@@ -268,21 +267,9 @@ void FloatingSubtitleView::applyLook()
 
 int FloatingSubtitleView::fittingHeight() const
 {
-    // Both languages' lines at their sizes, as a caption text lays them out (line height of
-    // the font; the outline adds two pixels), the row's margins, the fade above and the end.
-    const FloatingSettings &settings = m_style.settings;
-    auto linesHeight = [&](const QFont &font, int lines) {
-        const QFontMetricsF metrics(font);
-        return int(std::ceil(lines * (metrics.ascent() + metrics.descent()))) + 2;
-    };
-    int lines = 0;
-    if (settings.showTranslation)
-        lines += linesHeight(
-            Theme::font(settings.translationSize, QFont::DemiBold), settings.translationLines);
-    if (settings.showSource)
-        lines += linesHeight(Theme::font(settings.sourceSize), settings.sourceLines) + 2;
-    const int row = lines + 4;
-    return m_header->sizeHint().height() + fadeHeight + row + endPadding + bottomMargin + 4;
+    // The newest caption at its tallest, below the band where older lines fade out.
+    return m_header->sizeHint().height() + fadeHeight + FloatingLine::tallestHeight(m_style)
+        + endPadding + bottomMargin;
 }
 
 QString FloatingSubtitleView::placeholderText() const

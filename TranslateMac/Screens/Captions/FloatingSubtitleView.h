@@ -41,7 +41,8 @@ public:
     Q_INVOKABLE void setBackgroundOpacity(int percent);
     Q_INVOKABLE void setCompositing(bool compositing);
 
-    // The height that shows the chosen lines of one caption (with the header) at `width`.
+    // The height that shows the newest caption whole with every line the settings allow, under
+    // the header; the view is never smaller.
     int fittingHeight() const;
 
     // The text shown while there are no captions.

@@ -18,6 +18,8 @@
 #include <QVariantAnimation>
 #include <QWheelEvent>
 
+#include <functional>
+
 namespace TranslateMac {
 
 namespace {
@@ -53,6 +55,27 @@ private:
     QColor m_colour;
 };
 
+// The list's column of rows, telling the list each time its rows have been placed.
+class RowColumn : public QWidget {
+public:
+    explicit RowColumn(std::function<void()> placed) : m_placed(std::move(placed)) { }
+    // Stops telling the list, which is going.
+    void forget() { m_placed = nullptr; }
+
+protected:
+    bool event(QEvent *event) override
+    {
+        // The column's layout has placed the rows before the column itself sees the event.
+        const bool handled = QWidget::event(event);
+        if (m_placed && (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize))
+            m_placed();
+        return handled;
+    }
+
+private:
+    std::function<void()> m_placed;
+};
+
 // Lines of scrolling: a wheel notch is one; touchpads report pixels.
 double verticalDelta(const QWheelEvent &event)
 {
@@ -71,7 +94,7 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->viewport()->setAutoFillBackground(false);
-    auto *content = new QWidget;
+    auto *content = new RowColumn([this] { leaveOutCutRows(); });
     content->setAutoFillBackground(false);
     m_rowsLayout = new QVBoxLayout(content);
     m_rowsLayout->setContentsMargins(0, options.fade / 2, 0, options.endPadding);
@@ -106,6 +129,8 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
         if (following())
             scrollToLatest();
     });
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this,
+        &FollowingCaptions::leaveOutCutRows);
     // The scroll bar is beside the list, not in it: dragging its handle or paging with it
     // towards older captions stops following as scrolling the list does (a wheel over it is
     // judged with the list's wheels, below). Only the user's actions trigger actions; following's
@@ -121,6 +146,10 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
 FollowingCaptions::~FollowingCaptions()
 {
     removeMonitor();
+    // The scroll area and its rows go after the list's own state: what they report while they
+    // go must not reach it.
+    m_scroll->verticalScrollBar()->disconnect(this);
+    static_cast<RowColumn *>(m_scroll->widget())->forget();
 }
 
 void FollowingCaptions::setCaptions(const QList<TranslateCore::Caption> &captions)
@@ -215,8 +244,13 @@ void FollowingCaptions::reconcileRows(const QList<TranslateCore::Caption> &previ
     for (const TranslateCore::Caption &caption : std::as_const(m_captions)) {
         CaptionRowView *row = m_rowsBySequence.take(caption.sequence);
         const bool added = row == nullptr;
-        if (added)
+        if (added) {
             row = m_makeRow();
+            // A row left out keeps its place, so the rows around it stay where they are.
+            QSizePolicy policy = row->sizePolicy();
+            policy.setRetainSizeWhenHidden(true);
+            row->setSizePolicy(policy);
+        }
         rows.append(row);
         kept.insert(caption.sequence, row);
         if (added)
@@ -290,7 +324,8 @@ void FollowingCaptions::animateOut(CaptionRowView *row)
 {
     QWidget *viewport = m_scroll->viewport();
     const QRect shown(row->mapTo(viewport, QPoint(0, 0)), row->size());
-    if (Motion::reduceMotion() || !isVisible() || !viewport->rect().intersects(shown))
+    if (Motion::reduceMotion() || !isVisible() || row->isHidden()
+        || !viewport->rect().intersects(shown))
         return;
     // The row leaves the layout at once; a picture of it fades where it was.
     auto *ghost = new QLabel(viewport);
@@ -367,6 +402,20 @@ void FollowingCaptions::placeOverlays()
     m_return->setGeometry((width() - button.width()) / 2, height() - button.height() - 10,
         button.width(), button.height());
     m_return->raise();
+}
+
+void FollowingCaptions::leaveOutCutRows()
+{
+    if (!m_options.onlyWholeRows)
+        return;
+    const QRect list = m_scroll->viewport()->rect();
+    const QPoint scrolled = m_scroll->widget()->pos();
+    for (int i = 0; i < m_rows.size(); ++i) {
+        CaptionRowView *row = m_rows[i];
+        const QRect place = row->geometry().translated(scrolled);
+        const bool latest = i == m_rows.size() - 1;
+        row->setVisible(list.contains(place) || latest || place.height() > list.height());
+    }
 }
 
 void FollowingCaptions::resizeEvent(QResizeEvent *event)

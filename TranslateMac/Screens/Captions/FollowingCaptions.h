@@ -35,6 +35,9 @@ public:
         bool pauseOnDrag = true;
         QColor fadeColour; // the background the band fades into
         bool showsScrollBar = true;
+        // Rows the list's edges would cut are left out (all but the latest, and rows taller
+        // than the list): subtitles show whole lines or none.
+        bool onlyWholeRows = false;
     };
 
     FollowingCaptions(Options options, CaptionRowFactory row, QWidget *parent = nullptr);
@@ -47,6 +50,7 @@ public:
     // Shows every row again (after a change of text size or style).
     void refreshRows();
 
+    const Options &options() const { return m_options; }
     bool following() const { return m_state.following(); }
     void setFollowing(bool following);
     int unseen() const { return m_state.unseen(); }
@@ -79,6 +83,7 @@ private:
     void scrollToLatest();
     void placeOverlays();
     void refreshReturnButton();
+    void leaveOutCutRows();
     void installMonitor();
     void removeMonitor();
 
