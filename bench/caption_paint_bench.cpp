@@ -11,16 +11,12 @@
 #include "TranslateMac/Shell/WorkspaceWindow.h"
 
 #include "support/ApplicationHarness.h"
-#include "support/LocalServiceProcess.h"
 #include "support/ScriptedCapture.h"
 #include "support/ScriptedSocketConnection.h"
 #include "support/TestSupport.h"
 
 #include "TranslateCore/API/TranslationAPI.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QEvent>
 #include <QJsonObject>
 
 #include <memory>
@@ -31,49 +27,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Paints a window's pending update itself, noting when the paint ended and how long it took.
-class PaintClock : public QObject {
-public:
-    explicit PaintClock(QElapsedTimer &clock) : m_clock(clock) { }
-    qint64 lastPaintEnd = -1;
-    std::vector<double> paintMs;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() != QEvent::UpdateRequest || m_inside)
-            return false;
-        m_inside = true;
-        const qint64 begin = m_clock.nsecsElapsed();
-        watched->event(event); // QObject::event is public; the widget paints here
-        lastPaintEnd = m_clock.nsecsElapsed();
-        paintMs.push_back(double(lastPaintEnd - begin) / 1e6);
-        m_inside = false;
-        return true;
-    }
-
-private:
-    QElapsedTimer &m_clock;
-    bool m_inside = false;
-};
-
-// A signed-in model listening on a socket the benchmark plays, with both windows showing it.
-// One service for the whole run (the client reads its address once per process) and the two
-// listening models; main() ends them before the application object goes.
-std::unique_ptr<LocalServiceProcess> runningService;
-struct Listening;
-std::unique_ptr<Listening> withViews;
-std::unique_ptr<Listening> alone;
-
-LocalServiceProcess &sharedService()
-{
-    if (!runningService)
-        runningService = std::make_unique<LocalServiceProcess>();
-    return *runningService;
-}
-
+// A signed-in model listening on a socket the benchmark plays, with both windows showing it;
+// each benchmark has its own, on the program's local service.
 struct Listening {
-    LocalServiceProcess &service = sharedService();
     TestSupport::IsolatedHome home;
     ManualClock clock;
     std::shared_ptr<TestSupport::ScriptedSocketConnection> socket;
@@ -81,8 +37,8 @@ struct Listening {
     std::unique_ptr<WorkspaceWindow> window;
     std::unique_ptr<AppDelegate> delegate;
     QElapsedTimer elapsed;
-    PaintClock workspacePaints { elapsed };
-    PaintClock floatingPaints { elapsed };
+    Bench::PaintClock workspacePaints { elapsed };
+    Bench::PaintClock floatingPaints { elapsed };
     qint64 transcriptAt = -1;
     qint64 nextSeq = 1;
 
@@ -90,10 +46,6 @@ struct Listening {
     // model is measured alone.
     explicit Listening(bool views, const QString &phone)
     {
-        service.setFailureHandler([](const QString &why) { Bench::fail(why); });
-        if (!service.isRunning())
-            Bench::fail(service.failure());
-        service.exportEndpoint();
         TranscriptExport seams;
         seams.copy = [](const QString &) {};
         seams.chooseSaveLocation = [](const QString &, TranscriptExport::Completion) {};
@@ -108,7 +60,7 @@ struct Listening {
         // transcript, before the views react to it.
         QObject::connect(model.get(), &AppModel::transcriptChanged,
             [this] { transcriptAt = elapsed.nsecsElapsed(); });
-        if (!TestSupport::signIn(*model, service, phone))
+        if (!TestSupport::signIn(*model, Bench::service(), phone))
             Bench::fail(QStringLiteral("sign-in failed"));
         Bench::awaitTask(model->refreshSources());
         if (views) {
@@ -150,27 +102,19 @@ struct Listening {
         caption("translation.final", seq,
             QStringLiteral("这是正在进行的演讲的第 %1 句字幕。").arg(seq));
     }
+    qsizetype held() const { return model->transcript().captions().size(); }
     void settle()
     {
         Bench::spinUntil([] { return false; }, 50ms);
         workspacePaints.paintMs.clear();
         floatingPaints.paintMs.clear();
     }
+    void checkStillListening() const
+    {
+        if (model->state() != ListeningState::listening)
+            Bench::fail(QStringLiteral("the session ended: ") + model->error().value_or(QString()));
+    }
 };
-
-Listening &listening()
-{
-    if (!withViews)
-        withViews = std::make_unique<Listening>(true, QStringLiteral("13900000009"));
-    return *withViews;
-}
-
-Listening &listeningAlone()
-{
-    if (!alone)
-        alone = std::make_unique<Listening>(false, QStringLiteral("13900000008"));
-    return *alone;
-}
 
 double msSince(qint64 from, qint64 to)
 {
@@ -179,7 +123,7 @@ double msSince(qint64 from, qint64 to)
 
 void BM_ServerEventToCaption(benchmark::State &state)
 {
-    Listening &l = listening();
+    Listening l(true, QStringLiteral("13900000009"));
     l.settle();
     std::vector<double> modelMs;
     std::vector<double> paintedMs;
@@ -205,15 +149,15 @@ void BM_ServerEventToCaption(benchmark::State &state)
         paintedMs.push_back(msSince(sent, end));
         state.SetIterationTime(double(end - sent) / 1e9);
     }
-    std::sort(modelMs.begin(), modelMs.end());
-    state.counters["model_median_ms"] = modelMs[modelMs.size() / 2];
-    state.counters["model_p90_ms"] = modelMs[modelMs.size() * 9 / 10];
+    l.checkStillListening();
+    state.counters["captions_held"] = double(l.held());
+    Bench::reportLatency(state, modelMs, "model_");
     Bench::reportLatency(state, paintedMs);
 }
 
 void BM_ServerEventToModelAlone(benchmark::State &state)
 {
-    Listening &l = listeningAlone();
+    Listening l(false, QStringLiteral("13900000008"));
     std::vector<double> modelMs;
     for (auto _ : state) {
         const qint64 seq = l.nextSeq++;
@@ -224,18 +168,24 @@ void BM_ServerEventToModelAlone(benchmark::State &state)
         modelMs.push_back(msSince(sent, l.transcriptAt));
         state.SetIterationTime(double(l.transcriptAt - sent) / 1e9);
     }
+    l.checkStillListening();
     Bench::reportLatency(state, modelMs);
 }
 
 void BM_PaintWhileCaptionsArrive(benchmark::State &state)
 {
-    Listening &l = listening();
-    // Fill the transcript to 600 captions, a few per turn of the event loop.
-    while (l.model->transcript().captions().size() < 600) {
+    Listening l(true, QStringLiteral("13900000007"));
+    // The first caption never completes, so none behind it is let go and the list holds every
+    // caption: 574 now, 600 after the events below (the model holds at most 600 this way).
+    l.caption("asr.partial", l.nextSeq++, QStringLiteral("the caption that stays open"));
+    while (l.nextSeq <= 574) {
         l.finalCaption(l.nextSeq++);
         if (l.nextSeq % 20 == 0)
             Bench::spinUntil([] { return false; }, 1ms);
     }
+    if (!Bench::spinUntil([&] { return l.held() == 574; }, 30s))
+        Bench::fail(QStringLiteral("the list holds %1 captions").arg(l.held()));
+    Bench::spinUntil([] { return false; }, 1s); // the last arrivals' motion ends
     l.settle();
     for (auto _ : state) {
         // Ten events a second for five seconds: finals of new captions and partials between.
@@ -247,15 +197,13 @@ void BM_PaintWhileCaptionsArrive(benchmark::State &state)
             Bench::spinUntil([] { return false; }, 100ms);
         }
     }
+    l.checkStillListening();
     std::vector<double> paints = l.workspacePaints.paintMs;
     paints.insert(paints.end(), l.floatingPaints.paintMs.begin(), l.floatingPaints.paintMs.end());
-    state.counters["captions_held"] = double(l.model->transcript().captions().size());
+    state.counters["captions_held"] = double(l.held());
     state.counters["workspace_paints"] = double(l.workspacePaints.paintMs.size());
     state.counters["floating_paints"] = double(l.floatingPaints.paintMs.size());
-    std::vector<double> workspace = l.workspacePaints.paintMs;
-    std::sort(workspace.begin(), workspace.end());
-    if (!workspace.empty())
-        state.counters["workspace_p90_ms"] = workspace[workspace.size() * 9 / 10];
+    Bench::reportLatency(state, l.workspacePaints.paintMs, "workspace_");
     Bench::reportLatency(state, paints);
 }
 
@@ -270,13 +218,5 @@ BENCHMARK(BM_PaintWhileCaptionsArrive)->Iterations(1)->Unit(benchmark::kMillisec
 
 int main(int argc, char **argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    withViews.reset();
-    alone.reset();
-    runningService.reset();
-    return 0;
+    return Bench::runBenchmarks(argc, argv, { .widgets = true, .service = true });
 }

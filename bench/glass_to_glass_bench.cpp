@@ -25,41 +25,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Paints a window's pending update itself, noting when the paint ended.
-class PaintClock : public QObject {
-public:
-    explicit PaintClock(QElapsedTimer &clock) : m_clock(clock) { }
-    qint64 lastPaintEnd = -1;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() != QEvent::UpdateRequest || m_inside)
-            return false;
-        m_inside = true;
-        watched->event(event);
-        lastPaintEnd = m_clock.nsecsElapsed();
-        m_inside = false;
-        return true;
-    }
-
-private:
-    QElapsedTimer &m_clock;
-    bool m_inside = false;
-};
-
 double ms(qint64 from, qint64 to)
 {
     return double(to - from) / 1e6;
-}
-
-void report(benchmark::State &state, const char *name, std::vector<double> samples)
-{
-    if (samples.empty())
-        return;
-    std::sort(samples.begin(), samples.end());
-    state.counters[std::string(name) + "_median_ms"] = samples[samples.size() / 2];
-    state.counters[std::string(name) + "_p90_ms"] = samples[samples.size() * 9 / 10];
 }
 
 void BM_ToneToCaptionPainted(benchmark::State &state)
@@ -79,7 +47,7 @@ void BM_ToneToCaptionPainted(benchmark::State &state)
 
     QElapsedTimer clock;
     clock.start();
-    PaintClock workspace(clock), floating(clock);
+    Bench::PaintClock workspace(clock), floating(clock);
     app.window().installEventFilter(&workspace);
     app.delegate().panel()->installEventFilter(&floating);
     qint64 heardAt = -1, eventAt = -1;
@@ -142,9 +110,9 @@ void BM_ToneToCaptionPainted(benchmark::State &state)
     }
     model.stop();
     Bench::spinUntil([&] { return !model.ownsSession() && !model.settling(); }, 20s);
-    report(state, "capture", capture);
-    report(state, "service", service);
-    report(state, "paint", paint);
+    Bench::reportLatency(state, capture, "capture_");
+    Bench::reportLatency(state, service, "service_");
+    Bench::reportLatency(state, paint, "paint_");
     Bench::reportLatency(state, total);
 }
 
@@ -154,11 +122,6 @@ BENCHMARK(BM_ToneToCaptionPainted)->Iterations(12)->UseManualTime()->Unit(benchm
 
 int main(int argc, char **argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QuorvelTranslateMacApp::prepareProcess();
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return Bench::runBenchmarks(
+        argc, argv, { .widgets = true, .prepare = QuorvelTranslateMacApp::prepareProcess });
 }

@@ -25,12 +25,9 @@ namespace {
 using Bench::awaitTask;
 using Bench::fail;
 
-// Started once in main(): the client's service origin is fixed for the whole process.
-LocalServiceProcess *localService = nullptr;
-
 void BM_WalletRequestKeptAlive(benchmark::State &state)
 {
-    LocalServiceProcess &service = *localService;
+    LocalServiceProcess &service = Bench::service();
     // A number per run: the service allows one code a minute per number.
     static int run = 0;
     const QString phone = QStringLiteral("1380000%1").arg(1000 + run++);
@@ -65,17 +62,5 @@ BENCHMARK(BM_WalletRequestKeptAlive)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    LocalServiceProcess service;
-    if (!service.isRunning())
-        fail(service.failure());
-    service.setFailureHandler(fail);
-    service.exportEndpoint();
-    localService = &service;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return Bench::runBenchmarks(argc, argv, { .service = true });
 }

@@ -164,22 +164,10 @@ private:
     std::unique_ptr<AppModel> m_model;
 };
 
-// Started in main(), after the application object and before the first request.
-LocalServiceProcess *runningService = nullptr;
-
-LocalServiceProcess &service()
-{
-    return *runningService;
-}
-
 bool ready(benchmark::State &state)
 {
     if (!CaptureAccess::soundServerReachable()) {
         state.SkipWithError("no sound server: run eval \"$(scripts/start-audio)\" first");
-        return false;
-    }
-    if (!service().isRunning()) {
-        state.SkipWithError("the local service did not start");
         return false;
     }
     return true;
@@ -188,7 +176,7 @@ bool ready(benchmark::State &state)
 std::unique_ptr<Path> makePath(bool model)
 {
     if (model)
-        return std::make_unique<WholeModel>(service());
+        return std::make_unique<WholeModel>(Bench::service());
     return std::make_unique<CaptureAlone>();
 }
 
@@ -265,14 +253,5 @@ BENCHMARK_CAPTURE(BM_CpuPerAudioSecond, model_listening, true)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    LocalServiceProcess local;
-    runningService = &local;
-    service().setFailureHandler([](const QString &why) { Bench::fail(why); });
-    if (service().isRunning())
-        service().exportEndpoint();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return Bench::runBenchmarks(argc, argv, { .service = true });
 }

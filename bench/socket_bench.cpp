@@ -110,11 +110,15 @@ private:
     QString m_token;
 };
 
-ServiceAccount *runningService = nullptr; // lives in main(), inside the application's lifetime
+// One account for the whole program (the service allows one sign-in code a minute per number);
+// it goes with the program's service.
+std::unique_ptr<ServiceAccount> account;
 
 ServiceAccount &service()
 {
-    return *runningService;
+    if (!account)
+        account = std::make_unique<ServiceAccount>(Bench::service());
+    return *account;
 }
 
 QString typeOf(const SocketMessage &message)
@@ -234,19 +238,5 @@ BENCHMARK(BM_AudioUploadAt20xRealTime)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    LocalServiceProcess local;
-    if (!local.isRunning())
-        fail(local.failure());
-    local.setFailureHandler(fail);
-    // The socket takes its trust from these, as the application does.
-    local.exportEndpoint();
-    ServiceAccount account(local);
-    runningService = &account;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return Bench::runBenchmarks(argc, argv, { .service = true, .finish = [] { account.reset(); } });
 }

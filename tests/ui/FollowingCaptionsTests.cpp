@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -27,6 +28,40 @@ public:
 
 private:
     QLabel *m_label;
+};
+
+// A row whose text, like a wrapped caption, is as tall as its width makes it; it notes the widths
+// it was measured at.
+class MeasuredRow : public CaptionRowView {
+public:
+    MeasuredRow()
+    {
+        auto *layout = new QVBoxLayout(this);
+        layout->addWidget(new Text(measuredAt, this));
+    }
+    void showCaption(const ShownCaption &, bool) override { }
+    QSet<int> measuredAt;
+
+private:
+    class Text : public QWidget {
+    public:
+        Text(QSet<int> &measuredAt, QWidget *parent) : QWidget(parent), m_measuredAt(measuredAt)
+        {
+            QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+            policy.setHeightForWidth(true);
+            setSizePolicy(policy);
+        }
+        bool hasHeightForWidth() const override { return true; }
+        int heightForWidth(int width) const override
+        {
+            m_measuredAt.insert(width);
+            return 4000 / std::max(width, 1) + 20;
+        }
+        QSize sizeHint() const override { return QSize(100, heightForWidth(100)); }
+
+    private:
+        QSet<int> &m_measuredAt;
+    };
 };
 
 QList<Caption> captions(qint64 last, const QString &lastText = QStringLiteral("line"))
@@ -196,6 +231,27 @@ TEST_F(FollowingCaptionsTest, ANewCaptionRedrawsOnlyItselfAndTheFormerLatest)
     shown = 0;
     list.setCaptions(captions(301, QStringLiteral("revised")));
     EXPECT_EQ(shown, 1);
+}
+
+TEST_F(FollowingCaptionsTest, ANewCaptionMeasuresTheRowsHeldOnlyAtTheirOwnWidth)
+{
+    // Measuring a wrapped text lays it out again: with hundreds of captions held, measuring each
+    // at a second width on every event costs more than a frame.
+    FollowingCaptions list({ 32, 18, true, Qt::white }, [] { return new MeasuredRow; });
+    list.resize(320, 260);
+    list.show();
+    list.setCaptions(captions(40));
+    settle();
+    auto row = [&](int index) { return static_cast<MeasuredRow *>(list.rowAt(index)); };
+    const int textWidth = row(0)->layout()->itemAt(0)->widget()->width();
+    for (int i = 0; i < 40; ++i)
+        row(i)->measuredAt.clear();
+    list.setCaptions(captions(41));
+    settle();
+    for (int i = 0; i < 40; ++i) {
+        for (const int width : std::as_const(row(i)->measuredAt))
+            EXPECT_EQ(width, textWidth) << "row " << i;
+    }
 }
 
 TEST_F(FollowingCaptionsTest, RemovedRowsInViewFadeOut)

@@ -62,6 +62,15 @@ public:
     // Stops telling the list, which is going.
     void forget() { m_placed = nullptr; }
 
+    // The rows' heights depend on the width. Measured at the column's preferred width as well
+    // as at the width it has, every row would be measured at two widths on each change, and a
+    // row keeps only its last measure: each event would lay out the text of every caption held.
+    // The scroll area asks for the hint only for the height at the column's own width.
+    QSize sizeHint() const override
+    {
+        return QSize(layout()->sizeHint().width(), heightForWidth(width()));
+    }
+
 protected:
     bool event(QEvent *event) override
     {
