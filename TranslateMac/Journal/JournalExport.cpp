@@ -2,13 +2,15 @@
 
 namespace TranslateMac {
 
-QList<TranslateCore::ExportedCaption> exportedCaptions(const QList<JournalCaption> &captions)
+QString exportJournalCaptions(const QList<JournalCaption> &captions,
+    TranslateCore::ExportFormat format, TranslateCore::ExportText text)
 {
     QList<TranslateCore::ExportedCaption> exported;
     exported.reserve(captions.size());
     for (const JournalCaption &caption : captions)
-        exported.append(exportedCaption(caption));
-    return exported;
+        exported.append({ caption.sessionId, caption.sequence, caption.appearedMs, caption.finalMs,
+            caption.source, caption.target });
+    return TranslateCore::exportCaptions(exported, format, text);
 }
 
 } // namespace TranslateMac

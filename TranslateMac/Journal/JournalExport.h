@@ -2,13 +2,17 @@
 
 #include "TranslateMac/Journal/JournalRecords.h"
 
-#include "TranslateCore/Export/ExportedCaption.h"
+#include "TranslateCore/Export/CaptionExport.h"
 
 #include <QList>
+#include <QString>
 
 namespace TranslateMac {
 
-// Captions of the journal as the export formats take them (`exportedCaption` of each).
-QList<TranslateCore::ExportedCaption> exportedCaptions(const QList<JournalCaption> &captions);
+// The file content of journal captions in `format`: each caption is shown from when it first
+// appeared until it became final (see TranslateCore::exportCaptions).
+QString exportJournalCaptions(const QList<JournalCaption> &captions,
+    TranslateCore::ExportFormat format,
+    TranslateCore::ExportText text = TranslateCore::ExportText::both);
 
 } // namespace TranslateMac

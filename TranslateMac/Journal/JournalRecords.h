@@ -1,7 +1,5 @@
 #pragma once
 
-#include "TranslateCore/Export/ExportedCaption.h"
-
 #include <QString>
 #include <QtGlobal>
 
@@ -48,14 +46,6 @@ struct JournalCaption {
 
     friend bool operator==(const JournalCaption &, const JournalCaption &) = default;
 };
-
-// A journal caption as the export formats take it: shown from when it first appeared until it
-// became final.
-inline TranslateCore::ExportedCaption exportedCaption(const JournalCaption &caption)
-{
-    return { caption.sessionId, caption.sequence, caption.appearedMs, caption.finalMs,
-        caption.source, caption.target };
-}
 
 // A caption found by a search, with what identifies its session in a result list.
 struct JournalSearchHit {

@@ -1,6 +1,7 @@
 #include "JournalCommands.h"
 
 #include "TranslateMac/AppModel/CaptionFileWriter.h"
+#include "TranslateMac/Journal/JournalExport.h"
 #include "TranslateMac/Journal/JournalFailure.h"
 #include "TranslateMac/Journal/JournalReader.h"
 
@@ -100,19 +101,18 @@ CommandLineAnswer listSessions(const QString &journalPath)
 
 CommandLineAnswer exportSession(const QString &journalPath, const SessionExport &request)
 {
-    QList<TranslateCore::ExportedCaption> captions;
+    QList<JournalCaption> captions;
     try {
         const std::optional<JournalReader> journal = open(journalPath);
         if (!journal || !journal->session(request.sessionId))
             return CommandLine::mistake(
                 QStringLiteral("no session %1 in the caption journal; --list-sessions shows them")
                     .arg(request.sessionId));
-        for (const JournalCaption &caption : journal->captions(request.sessionId))
-            captions.append(exportedCaption(caption));
+        captions = journal->captions(request.sessionId);
     } catch (const JournalFailure &failure) {
         return unreadable(journalPath, failure);
     }
-    const QString content = TranslateCore::exportCaptions(captions, request.format, request.text);
+    const QString content = exportJournalCaptions(captions, request.format, request.text);
     if (request.output == QLatin1String("-"))
         return { 0, content, QString() };
     if (const auto failure = writeExportFile(request.output, content.toUtf8()))

@@ -193,8 +193,7 @@ void QuorvelTranslateMacApp::exportLiveSession(const HistoryPresenter::ExportCho
     }
     if (captions.isEmpty())
         return m_model->reportNotice(liveExportUnavailable);
-    const QString content
-        = TranslateCore::exportCaptions(exportedCaptions(captions), choice.format, choice.text);
+    const QString content = exportJournalCaptions(captions, choice.format, choice.text);
     saveExport(TranscriptExport::desktop().chooseSaveLocation,
         HistoryPresenter::exportFileName(QStringLiteral("Quorvel字幕"), choice), content, this,
         [this](const QString &, std::optional<ExportWriteFailure> failure) {

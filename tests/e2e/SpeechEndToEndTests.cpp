@@ -1,8 +1,7 @@
 #include "TranslateMac/AppModel/AppModel.h"
 #include "TranslateMac/AppModel/SessionRecorder.h"
 #include "TranslateMac/Journal/CaptionJournal.h"
-
-#include "TranslateCore/Export/CaptionExport.h"
+#include "TranslateMac/Journal/JournalExport.h"
 
 #include "support/ApplicationHarness.h"
 #include "support/AudioTestSupport.h"
@@ -99,13 +98,10 @@ TEST(SpeechEndToEnd, PlayedEnglishSentenceArrivesWithItsSpanishTranslation)
     const QList<JournalSession> recorded = journal->sessions();
     ASSERT_EQ(recorded.size(), 1);
     EXPECT_EQ(recorded.first().chargedPoints, model.transcript().ledgerCharged());
-    QList<ExportedCaption> exported;
-    for (const JournalCaption &caption : journal->captions(recorded.first().id))
-        exported.append({ caption.sessionId, caption.sequence, caption.appearedMs, caption.finalMs,
-            caption.source, caption.target });
-    ASSERT_TRUE(std::any_of(exported.begin(), exported.end(), [&](const auto &caption) {
+    const QList<JournalCaption> captions = journal->captions(recorded.first().id);
+    ASSERT_TRUE(std::any_of(captions.begin(), captions.end(), [&](const auto &caption) {
         return caption.source == sentence && caption.target == heardWhole()->target
-            && caption.startMs < caption.endMs;
+            && caption.appearedMs < caption.finalMs;
     }));
     // What a user exporting this session gets, for the record.
     const std::pair<const char *, ExportFormat> formats[] { { "text", ExportFormat::text },
@@ -113,5 +109,5 @@ TEST(SpeechEndToEnd, PlayedEnglishSentenceArrivesWithItsSpanishTranslation)
         { "WebVTT", ExportFormat::webVtt }, { "JSON lines", ExportFormat::jsonLines } };
     for (const auto &[name, format] : formats)
         std::cout << "== " << name << "\n"
-                  << exportCaptions(exported, format).toStdString() << std::endl;
+                  << exportJournalCaptions(captions, format).toStdString() << std::endl;
 }

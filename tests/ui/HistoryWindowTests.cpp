@@ -357,8 +357,7 @@ TEST_F(HistoryTest, ExportWritesTheChosenFormatOfTheOpenSession)
             { "Tonight we taste street food.", "今晚我们品尝街头小吃。" } });
     HistoryWindow &history = openWindow();
     clickItem(0);
-    const QList<TranslateCore::ExportedCaption> recorded
-        = exportedCaptions(journal->captions(*history.openSessionId()));
+    const QList<JournalCaption> recorded = journal->captions(*history.openSessionId());
     const QString base = HistoryPresenter::sessionFileBase(
         journal->sessions().first(), QTimeZone::systemTimeZone());
 
@@ -383,8 +382,7 @@ TEST_F(HistoryTest, ExportWritesTheChosenFormatOfTheOpenSession)
         ASSERT_EQ(proposedNames.last(), name);
         const QString path = folder.filePath(name);
         saveCompletion(path);
-        EXPECT_EQ(
-            fileText(path), TranslateCore::exportCaptions(recorded, choice.format, choice.text))
+        EXPECT_EQ(fileText(path), exportJournalCaptions(recorded, choice.format, choice.text))
             << name.toStdString();
         EXPECT_EQ(history.statusText(), "已导出：" + name);
         EXPECT_FALSE(history.statusIsFailure());
@@ -412,9 +410,7 @@ TEST_F(HistoryTest, SearchResultsExportOldestFirstInTheChosenFormat)
     EXPECT_EQ(proposedNames.last(), "Quorvel字幕搜索结果（仅译文）.srt");
     const QString path = folder.filePath("results.srt");
     saveCompletion(path);
-    EXPECT_EQ(fileText(path),
-        TranslateCore::exportCaptions(
-            exportedCaptions(found), ExportFormat::srt, ExportText::target));
+    EXPECT_EQ(fileText(path), exportJournalCaptions(found, ExportFormat::srt, ExportText::target));
     EXPECT_TRUE(fileText(path).indexOf("市场开门了。") < fileText(path).indexOf("市场关门了。"));
 }
 

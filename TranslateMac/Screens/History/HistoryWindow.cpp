@@ -461,8 +461,7 @@ void HistoryWindow::copySession()
 {
     if (!m_open)
         return;
-    m_export.copy(TranslateCore::exportCaptions(
-        exportedCaptions(m_openCaptions), TranslateCore::ExportFormat::text));
+    m_export.copy(exportJournalCaptions(m_openCaptions, TranslateCore::ExportFormat::text));
     m_copy->setIcon(Theme::icon(QStringLiteral("checkmark")));
     Controls::setHelp(m_copy, QStringLiteral("已复制全部字幕"));
 }
@@ -473,8 +472,7 @@ void HistoryWindow::exportSession(const ExportChoice &choice)
         return;
     save(HistoryPresenter::exportFileName(
              HistoryPresenter::sessionFileBase(*m_open, m_zone), choice),
-        TranslateCore::exportCaptions(
-            exportedCaptions(m_openCaptions), choice.format, choice.text));
+        exportJournalCaptions(m_openCaptions, choice.format, choice.text));
 }
 
 void HistoryWindow::exportResults(const ExportChoice &choice)
@@ -484,7 +482,7 @@ void HistoryWindow::exportResults(const ExportChoice &choice)
     for (auto hit = m_hits.crbegin(); hit != m_hits.crend(); ++hit)
         captions.append(hit->caption);
     save(HistoryPresenter::exportFileName(HistoryPresenter::searchFileBase, choice),
-        TranslateCore::exportCaptions(exportedCaptions(captions), choice.format, choice.text));
+        exportJournalCaptions(captions, choice.format, choice.text));
 }
 
 void HistoryWindow::save(const QString &proposedName, const QString &content)
