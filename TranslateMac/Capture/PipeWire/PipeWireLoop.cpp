@@ -51,7 +51,13 @@ PipeWireLoop::PipeWireLoop()
 {
     pw_init(nullptr, nullptr);
     m_loop = pw_thread_loop_new("tap-hardware", nullptr);
-    m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
+    // The configuration PipeWire's own players and recorders use: it loads the real-time module,
+    // so the thread that takes each quantum from the graph runs at the sound server's priority.
+    // Without it a busy machine makes that thread miss cycles, and the graph moves on: whole
+    // quanta of what plays never reach the recording. Where no priority may be raised (no RTKit,
+    // no rights) the module only says so and the thread runs as before.
+    m_context = pw_context_new(pw_thread_loop_get_loop(m_loop),
+        pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
 #if defined(__SANITIZE_THREAD__)
     pw_loop_add_hook(loop(), &pollHook, &pollHooks, nullptr);
 #endif
