@@ -44,6 +44,11 @@ std::vector<Caption> AudioSegmenter::feed(const QByteArray &pcm)
             m_window.clear();
         }
     }
+    if (m_open && !m_announced) {
+        m_announced = true;
+        m_lastPartialAt = m_segmentWindows;
+        out.push_back(captionNow(false));
+    }
     return out;
 }
 
@@ -82,6 +87,7 @@ void AudioSegmenter::analyseWindow(std::vector<Caption> &out)
         m_crossings = 0;
         m_voicedWindows = 0;
         m_lastPartialAt = 0;
+        m_announced = false;
     }
     ++m_segmentWindows;
     if (voiced) {
@@ -95,6 +101,7 @@ void AudioSegmenter::analyseWindow(std::vector<Caption> &out)
     }
     if ((m_segmentWindows - m_lastPartialAt) * windowMs >= partialEveryMs) {
         m_lastPartialAt = m_segmentWindows;
+        m_announced = true;
         out.push_back(captionNow(false));
     }
 }

@@ -6,8 +6,10 @@ namespace LocalService {
 
 // The tone recogniser: a voiced stretch (energy above a threshold) that is closed by 300 ms of
 // silence is one segment, captioned with its pitch and length in English and Chinese. Everything is
-// measured on the audio itself, in 10 ms windows, so the outcome depends only on the bytes
-// received, never on wall-clock time.
+// measured on the audio itself, in 10 ms windows, so the outcome depends only on the frames
+// received, never on wall-clock time. A segment is announced (a first partial) at the end of the
+// frame that opened it, as a streaming recogniser shows its first word at once: a caption
+// appears while the sound is still new, not half a second into it.
 class AudioSegmenter : public Recogniser {
 public:
     static constexpr int sampleRate = 16000;
@@ -39,6 +41,7 @@ private:
     qint64 m_crossings = 0;
     qint64 m_voicedWindows = 0;
     int m_lastPartialAt = 0;
+    bool m_announced = false;
 };
 
 } // namespace LocalService

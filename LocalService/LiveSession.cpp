@@ -164,7 +164,9 @@ void LiveSession::onBinary(const QByteArray &bytes)
         return;
     }
     s->audioBytes += bytes.size();
-    publish(m_segmenter->feed(bytes), true);
+    const std::vector<Caption> heard = m_segmenter->feed(bytes);
+    if (!state.socket.withholdCaptions)
+        publish(heard, true);
     if (Session *again = session())
         chargeUsage(*again);
 }

@@ -145,6 +145,8 @@ Reply ServiceServer::controlSocket(const QJsonObject &body)
         m_state.socket.withholdReady = body.value("withholdReady").toBool();
     if (body.value("withholdFinished").isBool())
         m_state.socket.withholdFinished = body.value("withholdFinished").toBool();
+    if (body.value("withholdCaptions").isBool())
+        m_state.socket.withholdCaptions = body.value("withholdCaptions").toBool();
     const QString action = body.value("action").toString();
     if (action.isEmpty())
         return done();

@@ -99,6 +99,7 @@ struct SocketSettings {
     qint64 readyDelayMs = 0;
     bool withholdReady = false;
     bool withholdFinished = false;
+    bool withholdCaptions = false; // the recogniser hears the audio and says nothing yet
 };
 
 // A connection whose socket upgrade was refused with an HTTP answer: what the client still sent.

@@ -152,9 +152,10 @@ TEST_F(LocalServiceTests, CaptionsEachVoicedStretchOfAToneAndFinishes)
     sendAudio(tone(1500, 1000) + silence(500) + tone(1000, 1000) + silence(400));
     ASSERT_TRUE(client->waitFor("translation.final", 2));
     EXPECT_EQ(client->summary("asr.", { "segmentSeq", "text" }),
-        QStringList({ "asr.partial 1 tone 1000 Hz, 0.5 s", "asr.partial 1 tone 1000 Hz, 1.0 s",
-            "asr.partial 1 tone 1000 Hz, 1.5 s", "asr.final 1 tone 1000 Hz, 1.5 s",
-            "asr.partial 2 tone 1000 Hz, 0.5 s", "asr.partial 2 tone 1000 Hz, 1.0 s",
+        QStringList({ "asr.partial 1 tone 1000 Hz, 0.1 s", "asr.partial 1 tone 1000 Hz, 0.6 s",
+            "asr.partial 1 tone 1000 Hz, 1.1 s", "asr.partial 1 tone 1000 Hz, 1.6 s",
+            "asr.final 1 tone 1000 Hz, 1.5 s", "asr.partial 2 tone 1000 Hz, 0.1 s",
+            "asr.partial 2 tone 1000 Hz, 0.6 s", "asr.partial 2 tone 1000 Hz, 1.1 s",
             "asr.final 2 tone 1000 Hz, 1.0 s" }));
     EXPECT_EQ(client->summary("translation.final", { "text" }).value(0),
         "translation.final 1000 赫兹音调，1.5 秒");
