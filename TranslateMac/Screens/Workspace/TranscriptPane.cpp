@@ -18,6 +18,7 @@
 #include "TranslateMac/Screens/Workspace/TranscriptEmptyState.h"
 #include "TranslateMac/Screens/Workspace/TranscriptPresenter.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeySequence>
@@ -146,8 +147,6 @@ QWidget *TranscriptPane::buildHeader()
     row->addWidget(m_status);
     row->addWidget(m_route);
     row->addWidget(m_clock);
-    m_lag = new LagIndicator(m_model, header);
-    row->addWidget(m_lag);
     row->addStretch(1);
     for (QWidget *widget : std::initializer_list<QWidget *> {
              smaller, larger, separator, m_follow, m_copy, exportButton, history, m_overlay })
@@ -200,8 +199,11 @@ QWidget *TranscriptPane::buildFooter()
     m_action->setMinimumWidth(132);
     connect(m_action, &QPushButton::clicked, this, &TranscriptPane::runAction);
 
+    // The lag sits beside the level: what is heard next to how far the captions are behind it.
+    m_lag = new LagIndicator(m_model, footer);
     row->addWidget(m_meter);
     row->addWidget(m_levelHelp);
+    row->addWidget(m_lag);
     row->addSpacing(12);
     row->addWidget(usageIcon);
     row->addWidget(m_usage);
@@ -209,7 +211,27 @@ QWidget *TranscriptPane::buildFooter()
     row->addStretch(1);
     row->addWidget(m_hint);
     row->addWidget(m_action);
+    m_footer = footer;
+    footer->installEventFilter(this);
     return footer;
+}
+
+bool TranscriptPane::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_footer
+        && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
+        fitFooter();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TranscriptPane::fitFooter()
+{
+    // At the window's narrowest the listening footer cannot hold every part: the level's words
+    // give way first; the meter stays and says the same in its tooltip.
+    const QLayout *row = m_footer->layout();
+    const int help = m_levelHelp->sizeHint().width() + row->spacing();
+    const int others = row->sizeHint().width() - (m_levelHelp->isHidden() ? 0 : help);
+    m_levelHelp->setVisible(others + help <= m_footer->width());
 }
 
 void TranscriptPane::refreshLevel()

@@ -70,6 +70,8 @@ Q_SIGNALS:
 private:
     QWidget *buildHeader();
     QWidget *buildFooter();
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void fitFooter();
     void refresh();
     void refreshLevel();
     void refreshElapsed();
@@ -90,6 +92,7 @@ private:
     StatusPill *m_status = nullptr;
     QLabel *m_route = nullptr;
     QWidget *m_clock = nullptr;
+    QWidget *m_footer = nullptr;
     QLabel *m_elapsed = nullptr;
     LagIndicator *m_lag = nullptr;
     QToolButton *m_follow = nullptr;
