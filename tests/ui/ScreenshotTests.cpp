@@ -1,16 +1,21 @@
 #include "ScreenFixture.h"
 
 #include "TranslateMac/Account/QRLoginModel.h"
+#include "TranslateMac/Screens/Captions/CaptionRowView.h"
 #include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
 #include "TranslateMac/Screens/Captions/FollowingCaptions.h"
 #include "TranslateMac/Screens/Directions/DirectionSection.h"
 #include "TranslateMac/Screens/Directions/LanguagePicker.h"
 #include "TranslateMac/Screens/Root/AppContentView.h"
+#include "TranslateMac/Screens/Workspace/LagIndicator.h"
 #include "TranslateMac/Screens/Workspace/SidebarView.h"
+#include "TranslateMac/Screens/Workspace/TranscriptPane.h"
 #include "TranslateMac/Screens/Workspace/WorkspaceView.h"
 #include "TranslateMac/Update/AppUpdateModel.h"
 
 #include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
 
 using namespace TranslateMac;
 using namespace std::chrono_literals;
@@ -64,16 +69,21 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
     picker->close();
 
     startListening();
-    play(440, 3); // the level meter moves; the service captions the tone as segment 1
+    play(440, 3); // the level meter moves; the service captions the tone at once as segment 1
     captionPair(101, "Good evening, and welcome to the night market.", "晚上好，欢迎来到夜市。");
     captionPair(102, "Tonight we are tasting street food from six different cities.",
         "今晚我们将品尝来自六个不同城市的街头小吃。");
     sendCaption(103, "asr.partial", "First up is a bowl of");
     sendCaption(103, "translation.partial", "首先是一碗");
-    ASSERT_TRUE(waitFor([&] { return model->transcript().captions().size() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return model->transcript().captions().size() == 4; }));
     clock.advance(3s);
     ASSERT_TRUE(waitFor([&] { return model->elapsed() >= 3; }));
     screenshot(content, "05-workspace-listening");
+    content.resize(content.minimumSize());
+    screenshot(content, "05b-workspace-listening-narrowest");
+    const LagIndicator &lag = content.workspace().transcript().lagIndicator();
+    EXPECT_GE(lag.width(), lag.sizeHint().width()) << "the lag's words are cut at the narrowest";
+    content.resize(1080, 720);
 
     FloatingSubtitleView floating(*model);
     floating.resize(640, 210);
@@ -84,6 +94,23 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
     captionPair(104, "The broth has been simmering since noon.", "汤底从中午就开始熬了。");
     ASSERT_TRUE(waitFor([&] { return floating.captions().unseen() == 1; }));
     screenshot(floating, "06b-floating-subtitles-reading-back");
+    {
+        // The way back to the newest never covers a line being read.
+        const QPushButton &back = floating.returnButton();
+        ASSERT_TRUE(back.isVisible());
+        EXPECT_EQ(back.text(), "1 句新内容");
+        const FollowingCaptions &list = floating.captions();
+        const QWidget &viewport = *list.scrollArea().viewport();
+        const QRect shown(viewport.mapTo(&floating, QPoint()), viewport.size());
+        const QRect button(back.mapTo(&floating, QPoint()), back.size());
+        for (int i = 0; i < list.rowCount(); ++i) {
+            const CaptionRowView *row = list.rowAt(i);
+            if (!row->isVisible())
+                continue;
+            const QRect place(row->mapTo(&floating, QPoint()), row->size());
+            EXPECT_FALSE((place & shown).intersects(button)) << "row " << i;
+        }
+    }
     floating.close();
 
     service().control("POST", "/control/socket", { { "withholdFinished", true } });

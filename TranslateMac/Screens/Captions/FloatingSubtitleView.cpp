@@ -1,6 +1,7 @@
 #include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
 
 #include "TranslateMac/AppModel/AppModel.h"
+#include "TranslateMac/Screens/Captions/FollowState.h"
 #include "TranslateMac/Screens/Captions/FollowingCaptions.h"
 #include "TranslateMac/Screens/Common/Controls.h"
 #include "TranslateMac/Screens/Common/Motion.h"
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPropertyAnimation>
+#include <QPushButton>
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -59,7 +61,16 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
     m_stop = Controls::toolButton(
         QStringLiteral("stop.fill"), QStringLiteral("停止并结算"), m_header, Theme::danger());
     m_close = headerButton(QStringLiteral("xmark"), QStringLiteral("关闭悬浮窗"));
+    // Reading back, the way to the newest takes the status's place: the window is too small to
+    // give it a place over the lines, and the header stays shown while it is there.
+    m_return = new QPushButton(m_header);
+    m_return->setObjectName(QStringLiteral("floatingReturn"));
+    m_return->setIcon(Theme::icon(QStringLiteral("arrow.down")));
+    m_return->setToolTip(FollowState::returnHelp());
+    m_return->setCursor(Qt::PointingHandCursor);
+    m_return->hide();
     headerRow->addWidget(m_status);
+    headerRow->addWidget(m_return);
     headerRow->addStretch(1);
     for (QToolButton *button :
         { m_sourceToggle, m_smaller, m_larger, m_lookButton, m_stop, m_close })
@@ -82,6 +93,7 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
     options.pauseOnDrag = false;
     options.showsScrollBar = false;
     options.onlyWholeRows = true;
+    options.showsReturnButton = false;
     m_captions = new FollowingCaptions(
         options, [this] { return new FloatingLine(m_style); }, m_background);
     auto *bodyHost = new QWidget(m_background);
@@ -107,6 +119,9 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
         setSettings(next);
     });
     connect(m_stop, &QToolButton::clicked, this, [this] { m_model.stop(); });
+    connect(m_return, &QPushButton::clicked, this, [this] { m_captions->setFollowing(true); });
+    connect(
+        m_captions, &FollowingCaptions::returnChanged, this, &FloatingSubtitleView::refreshReturn);
     connect(m_close, &QToolButton::clicked, this, [this] { m_model.setOverlayVisible(false); });
     for (auto signal :
         { &AppModel::stateChanged, &AppModel::ownsSessionChanged, &AppModel::routeChanged })
@@ -324,7 +339,23 @@ void FloatingSubtitleView::setHovering(bool hovering)
     m_hovering = hovering;
     if (m_style.palette.style == FloatingStyle::outline)
         applyLook();
-    const double target = hovering ? 1.0 : 0.0;
+    fadeHeader();
+}
+
+void FloatingSubtitleView::refreshReturn()
+{
+    const bool readingBack = !m_captions->following();
+    m_return->setText(m_captions->returnLabel());
+    m_return->setVisible(readingBack);
+    m_status->setVisible(!readingBack);
+    fadeHeader();
+}
+
+void FloatingSubtitleView::fadeHeader()
+{
+    const double target = m_hovering || !m_captions->following() ? 1.0 : 0.0;
+    if (qFuzzyCompare(m_headerOpacity->opacity(), target))
+        return;
     if (Motion::reduceMotion()) {
         m_headerOpacity->setOpacity(target);
         return;

@@ -9,6 +9,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QPushButton;
 class QToolButton;
 class QStackedLayout;
 class QGraphicsOpacityEffect;
@@ -52,6 +53,8 @@ public:
     bool hovering() const { return m_hovering; }
     FollowingCaptions &captions() const { return *m_captions; }
     QMenu &lookMenu() const { return *m_lookMenu; }
+    // The way back to the newest captions, in the header while reading back.
+    QPushButton &returnButton() const { return *m_return; }
 
 Q_SIGNALS:
     void settingsChanged();
@@ -67,6 +70,8 @@ private:
     void buildLookMenu();
     void refreshLookMenu();
     void setHovering(bool hovering);
+    void refreshReturn();
+    void fadeHeader();
     void toggleSource();
 
     AppModel &m_model;
@@ -77,6 +82,7 @@ private:
     QWidget *m_header = nullptr;
     QGraphicsOpacityEffect *m_headerOpacity = nullptr;
     StatusPill *m_status = nullptr;
+    QPushButton *m_return = nullptr;
     QToolButton *m_sourceToggle = nullptr;
     QToolButton *m_smaller = nullptr;
     QToolButton *m_larger = nullptr;

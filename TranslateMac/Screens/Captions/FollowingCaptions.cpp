@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -117,17 +118,26 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
         m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_region = m_scroll->viewport();
 
+    // The way back to the newest captions takes its own strip under the list while reading back,
+    // never a place over the lines being read.
+    m_returnRow = new QWidget(this);
+    auto *returnLayout = new QHBoxLayout(m_returnRow);
+    returnLayout->setContentsMargins(0, 4, 0, 8);
+    m_return = new QPushButton(m_returnRow);
+    returnLayout->addWidget(m_return, 0, Qt::AlignHCenter);
+    m_returnRow->hide();
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_scroll);
+    layout->setSpacing(0);
+    layout->addWidget(m_scroll, 1);
+    layout->addWidget(m_returnRow);
 
     m_fadeBand = new FadeBand(options.fadeColour, this);
-    m_return = new QPushButton(this);
     m_return->setObjectName(QStringLiteral("floatingReturn"));
     m_return->setIcon(Theme::icon(QStringLiteral("arrow.down")));
     m_return->setToolTip(FollowState::returnHelp());
     m_return->setCursor(Qt::PointingHandCursor);
-    m_return->hide();
     connect(m_return, &QPushButton::clicked, this, [this] { setFollowing(true); });
     setFadeColour(options.fadeColour);
 
@@ -137,6 +147,7 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
         if (following())
             scrollToLatest();
+        leaveOutCutRows(); // the list may have lost the return strip's height
     });
     connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this,
         &FollowingCaptions::leaveOutCutRows);
@@ -391,10 +402,14 @@ void FollowingCaptions::scrollToLatest()
 
 void FollowingCaptions::refreshReturnButton()
 {
-    m_return->setVisible(!following());
-    m_return->setText(m_state.returnLabel());
-    m_return->adjustSize();
-    placeOverlays();
+    m_return->setText(returnLabel());
+    m_returnRow->setVisible(m_options.showsReturnButton && !following());
+    Q_EMIT returnChanged();
+}
+
+QString FollowingCaptions::returnLabel() const
+{
+    return m_state.returnLabel();
 }
 
 void FollowingCaptions::placeOverlays()
@@ -407,10 +422,6 @@ void FollowingCaptions::placeOverlays()
         gradient.setColorAt(1, QColor(0, 0, 0, 255));
         m_fadeMask->setOpacityMask(gradient);
     }
-    const QSize button = m_return->sizeHint();
-    m_return->setGeometry((width() - button.width()) / 2, height() - button.height() - 10,
-        button.width(), button.height());
-    m_return->raise();
 }
 
 void FollowingCaptions::leaveOutCutRows()

@@ -38,6 +38,9 @@ public:
         // Rows the list's edges would cut are left out (all but the latest, and rows taller
         // than the list): subtitles show whole lines or none.
         bool onlyWholeRows = false;
+        // Whether the way back to the newest shows under the list; without, its owner shows
+        // returnLabel() where it has room, on returnChanged().
+        bool showsReturnButton = true;
     };
 
     FollowingCaptions(Options options, CaptionRowFactory row, QWidget *parent = nullptr);
@@ -63,11 +66,14 @@ public:
     CaptionRowView *rowAt(int index) const;
     QScrollArea &scrollArea() const { return *m_scroll; }
     QPushButton &returnButton() const { return *m_return; }
+    QString returnLabel() const;
     // Whether the list shows its bottom end.
     bool showsLatest() const;
 
 Q_SIGNALS:
     void followingChanged(bool following);
+    // Following or the count of new captions changed.
+    void returnChanged();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -105,6 +111,7 @@ private:
     QVBoxLayout *m_rowsLayout = nullptr;
     QWidget *m_fadeBand = nullptr;
     QGraphicsOpacityEffect *m_fadeMask = nullptr;
+    QWidget *m_returnRow = nullptr;
     QPushButton *m_return = nullptr;
     QPointer<QWidget> m_region; // the list's viewport, for hit-testing pointer events
     QPropertyAnimation *m_scrollAnimation = nullptr;
