@@ -92,19 +92,28 @@ protected:
         return runTask(m_capture->start());
     }
 
-    // The next `count` packets, read while the player kept its stream fed: a window in which it
-    // ran dry (the output played silence for it) measures the player, not the capture, and is
-    // read again.
-    static PacketRead playedWindow(TonePlayer &app, PacketStream &packets, qsizetype count)
+    // The next `count` packets, read while the player kept its stream fed and the output played
+    // it: a window in which the player ran dry, or in which a recorder of our own heard the
+    // output itself drop out, measures the player or the server, not the capture, and is read
+    // again.
+    PacketRead playedWindow(TonePlayer &app, PacketStream &packets, qsizetype count)
     {
+        OutputWitness witness;
+        EXPECT_TRUE(witness.start());
         PacketRead window;
         for (int attempt = 0; attempt < 3; ++attempt) {
             const int underruns = app.underruns();
+            witness.droppedOut(); // what came before this window
             window = readPacketsUntil(
                 packets, [count](const auto &p) { return p.size() >= count; }, 10s);
-            if (!window.satisfied || app.underruns() == underruns)
+            if (!window.satisfied)
                 break;
-            std::printf("the player ran dry while measuring: measuring again\n");
+            const bool ranDry = app.underruns() != underruns;
+            const bool outputDropped = witness.droppedOut();
+            if (!ranDry && !outputDropped)
+                break;
+            std::printf("%s while measuring: measuring again\n",
+                ranDry ? "the player ran dry" : "the output itself dropped out");
         }
         return window;
     }

@@ -13,6 +13,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -226,6 +227,78 @@ bool TonePlayer::stop(std::chrono::milliseconds timeout)
             });
         },
         timeout);
+}
+
+namespace {
+
+constexpr int witnessRate = 48000;
+constexpr int witnessChannels = 2;
+constexpr qsizetype witnessStretchBytes
+    = witnessRate / 100 * witnessChannels * qsizetype(sizeof(float));
+// Stretches around the newest that give its reference level, and those after the start that
+// may still rise.
+constexpr std::size_t witnessReference = 50;
+constexpr std::size_t witnessStartUp = 10;
+
+} // namespace
+
+OutputWitness::OutputWitness() = default;
+
+OutputWitness::~OutputWitness()
+{
+    if (m_recorder) {
+        m_recorder->kill();
+        m_recorder->waitForFinished(3000);
+    }
+}
+
+bool OutputWitness::start()
+{
+    m_recorder = std::make_unique<QProcess>();
+    m_recorder->setChildProcessModifier(asPlayerProcess);
+    m_recorder->setStandardErrorFile(QProcess::nullDevice());
+    m_recorder->start(QStringLiteral("parec"),
+        { QStringLiteral("--device=") + qEnvironmentVariable("AUDIO_TEST_MONITOR"),
+            QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
+            QStringLiteral("--rate=") + QString::number(witnessRate),
+            QStringLiteral("--channels=") + QString::number(witnessChannels),
+            QStringLiteral("--latency-msec=20") });
+    return m_recorder->waitForStarted(3000) && m_recorder->waitForReadyRead(3000);
+}
+
+bool OutputWitness::droppedOut()
+{
+    if (!m_recorder)
+        return false;
+    // What the recorder heard until now: it runs a few fragments behind the capture.
+    const QDeadlineTimer caughtUp(150);
+    while (!caughtUp.hasExpired()) {
+        m_recorder->waitForReadyRead(int(caughtUp.remainingTime()));
+        m_pending += m_recorder->readAllStandardOutput();
+    }
+    bool dropped = false;
+    qsizetype used = 0;
+    for (; m_pending.size() - used >= witnessStretchBytes; used += witnessStretchBytes) {
+        const auto *samples = reinterpret_cast<const float *>(m_pending.constData() + used);
+        const qsizetype count = witnessStretchBytes / qsizetype(sizeof(float));
+        double energy = 0;
+        for (qsizetype i = 0; i < count; ++i)
+            energy += double(samples[i]) * double(samples[i]);
+        const double level = std::sqrt(energy / double(count));
+        if (m_levels.size() > witnessStartUp) {
+            std::vector<double> recent(
+                m_levels.end() - qsizetype(std::min(m_levels.size(), witnessReference)),
+                m_levels.end());
+            std::nth_element(
+                recent.begin(), recent.begin() + qsizetype(recent.size() / 2), recent.end());
+            const double reference = recent[recent.size() / 2];
+            if (reference > 0.01 && level < 0.8 * reference)
+                dropped = true;
+        }
+        m_levels.push_back(level);
+    }
+    m_pending.remove(0, used);
+    return dropped;
 }
 
 int TonePlayer::underruns()

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace TestSupport {
 
@@ -102,6 +103,25 @@ private:
     std::unique_ptr<QProcess> m_generator;
     std::unique_ptr<QProcess> m_player;
     int m_underruns = 0;
+};
+
+// A recorder of the test output's monitor of its own (`parec`), independent of the capture under
+// test: what every recorder hears. On a busy machine the sound server itself now and then lets a
+// cycle of its output go silent; a level measured across such a gap measures the server, not the
+// capture, and is read again.
+class OutputWitness {
+public:
+    OutputWitness();
+    ~OutputWitness();
+    bool start();
+    // Whether the output dropped out since the last call (or the start): a 10 ms stretch far
+    // below the level around it while sound plays.
+    bool droppedOut();
+
+private:
+    std::unique_ptr<QProcess> m_recorder;
+    QByteArray m_pending;
+    std::vector<double> m_levels; // of the 10 ms stretches heard so far
 };
 
 // A player announcing `identity` as its application id (and "Tone <identity>" as its name).
