@@ -242,8 +242,6 @@ constexpr std::size_t witnessStartUp = 10;
 
 } // namespace
 
-OutputWitness::OutputWitness() = default;
-
 OutputWitness::~OutputWitness()
 {
     if (m_recorder) {

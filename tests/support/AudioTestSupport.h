@@ -111,7 +111,6 @@ private:
 // capture, and is read again.
 class OutputWitness {
 public:
-    OutputWitness();
     ~OutputWitness();
     bool start();
     // Whether the output dropped out since the last call (or the start): a 10 ms stretch far

@@ -90,6 +90,7 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
     floating.show();
     screenshot(floating, "06-floating-subtitles");
     floating.captions().setFollowing(false);
+    content.workspace().transcript().captions().setFollowing(false);
     captionPair(103, "First up is a bowl of hand-pulled noodles.", "首先是一碗手拉面。");
     captionPair(104, "The broth has been simmering since noon.", "汤底从中午就开始熬了。");
     ASSERT_TRUE(waitFor([&] { return floating.captions().unseen() == 1; }));
@@ -111,6 +112,7 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
             EXPECT_FALSE((place & shown).intersects(button)) << "row " << i;
         }
     }
+    screenshot(content, "05c-workspace-reading-back");
     floating.close();
 
     service().control("POST", "/control/socket", { { "withholdFinished", true } });

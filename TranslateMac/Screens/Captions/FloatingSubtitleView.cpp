@@ -1,7 +1,6 @@
 #include "TranslateMac/Screens/Captions/FloatingSubtitleView.h"
 
 #include "TranslateMac/AppModel/AppModel.h"
-#include "TranslateMac/Screens/Captions/FollowState.h"
 #include "TranslateMac/Screens/Captions/FollowingCaptions.h"
 #include "TranslateMac/Screens/Common/Controls.h"
 #include "TranslateMac/Screens/Common/Motion.h"
@@ -63,11 +62,7 @@ FloatingSubtitleView::FloatingSubtitleView(AppModel &model, QWidget *parent)
     m_close = headerButton(QStringLiteral("xmark"), QStringLiteral("关闭悬浮窗"));
     // Reading back, the way to the newest takes the status's place: the window is too small to
     // give it a place over the lines, and the header stays shown while it is there.
-    m_return = new QPushButton(m_header);
-    m_return->setObjectName(QStringLiteral("floatingReturn"));
-    m_return->setIcon(Theme::icon(QStringLiteral("arrow.down")));
-    m_return->setToolTip(FollowState::returnHelp());
-    m_return->setCursor(Qt::PointingHandCursor);
+    m_return = FollowingCaptions::makeReturnButton(m_header);
     m_return->hide();
     headerRow->addWidget(m_status);
     headerRow->addWidget(m_return);

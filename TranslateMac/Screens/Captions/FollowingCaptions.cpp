@@ -123,7 +123,7 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     m_returnRow = new QWidget(this);
     auto *returnLayout = new QHBoxLayout(m_returnRow);
     returnLayout->setContentsMargins(0, 4, 0, 8);
-    m_return = new QPushButton(m_returnRow);
+    m_return = makeReturnButton(m_returnRow);
     returnLayout->addWidget(m_return, 0, Qt::AlignHCenter);
     m_returnRow->hide();
 
@@ -134,10 +134,6 @@ FollowingCaptions::FollowingCaptions(Options options, CaptionRowFactory row, QWi
     layout->addWidget(m_returnRow);
 
     m_fadeBand = new FadeBand(options.fadeColour, this);
-    m_return->setObjectName(QStringLiteral("floatingReturn"));
-    m_return->setIcon(Theme::icon(QStringLiteral("arrow.down")));
-    m_return->setToolTip(FollowState::returnHelp());
-    m_return->setCursor(Qt::PointingHandCursor);
     connect(m_return, &QPushButton::clicked, this, [this] { setFollowing(true); });
     setFadeColour(options.fadeColour);
 
@@ -405,6 +401,16 @@ void FollowingCaptions::refreshReturnButton()
     m_return->setText(returnLabel());
     m_returnRow->setVisible(m_options.showsReturnButton && !following());
     Q_EMIT returnChanged();
+}
+
+QPushButton *FollowingCaptions::makeReturnButton(QWidget *parent)
+{
+    auto *button = new QPushButton(parent);
+    button->setObjectName(QStringLiteral("floatingReturn"));
+    button->setIcon(Theme::icon(QStringLiteral("arrow.down")));
+    button->setToolTip(FollowState::returnHelp());
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
 }
 
 QString FollowingCaptions::returnLabel() const

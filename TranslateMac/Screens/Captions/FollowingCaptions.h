@@ -67,6 +67,8 @@ public:
     QScrollArea &scrollArea() const { return *m_scroll; }
     QPushButton &returnButton() const { return *m_return; }
     QString returnLabel() const;
+    // A button in the look of the way back to the newest, for an owner that shows it itself.
+    static QPushButton *makeReturnButton(QWidget *parent);
     // Whether the list shows its bottom end.
     bool showsLatest() const;
 
