@@ -233,8 +233,10 @@ namespace {
 
 constexpr int witnessRate = 48000;
 constexpr int witnessChannels = 2;
+constexpr std::chrono::milliseconds stretchDuration { 10 };
 constexpr qsizetype witnessStretchBytes
     = witnessRate / 100 * witnessChannels * qsizetype(sizeof(float));
+constexpr std::chrono::milliseconds witnessLatency { 20 };
 // Stretches around the newest that give its reference level, and those after the start that
 // may still rise.
 constexpr std::size_t witnessReference = 50;
@@ -260,21 +262,31 @@ bool OutputWitness::start()
             QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
             QStringLiteral("--rate=") + QString::number(witnessRate),
             QStringLiteral("--channels=") + QString::number(witnessChannels),
-            QStringLiteral("--latency-msec=20") });
-    return m_recorder->waitForStarted(3000) && m_recorder->waitForReadyRead(3000);
+            QStringLiteral("--latency-msec=") + QString::number(witnessLatency.count()) });
+    if (!m_recorder->waitForStarted(3000) || !m_recorder->waitForReadyRead(3000))
+        return false;
+    // What arrived first had been recorded since before now, one latency behind the output.
+    m_pending = m_recorder->readAllStandardOutput();
+    m_heardFrom = Clock::now() - witnessLatency
+        - stretchDuration * (m_pending.size() / witnessStretchBytes);
+    return true;
 }
 
-bool OutputWitness::droppedOut()
+OutputWitness::Clock::time_point OutputWitness::playedAt(std::size_t stretch) const
+{
+    return m_heardFrom + stretchDuration * qint64(stretch);
+}
+
+bool OutputWitness::droppedOutBetween(Clock::time_point from, Clock::time_point to)
 {
     if (!m_recorder)
         return false;
-    // What the recorder heard until now: it runs a few fragments behind the capture.
-    const QDeadlineTimer caughtUp(150);
-    while (!caughtUp.hasExpired()) {
+    const QDeadlineTimer caughtUp(500);
+    while (playedAt(m_levels.size() + std::size_t(m_pending.size() / witnessStretchBytes)) < to
+        && !caughtUp.hasExpired()) {
         m_recorder->waitForReadyRead(int(caughtUp.remainingTime()));
         m_pending += m_recorder->readAllStandardOutput();
     }
-    bool dropped = false;
     qsizetype used = 0;
     for (; m_pending.size() - used >= witnessStretchBytes; used += witnessStretchBytes) {
         const auto *samples = reinterpret_cast<const float *>(m_pending.constData() + used);
@@ -291,12 +303,13 @@ bool OutputWitness::droppedOut()
                 recent.begin(), recent.begin() + qsizetype(recent.size() / 2), recent.end());
             const double reference = recent[recent.size() / 2];
             if (reference > 0.01 && level < 0.8 * reference)
-                dropped = true;
+                m_drops.push_back(m_levels.size());
         }
         m_levels.push_back(level);
     }
     m_pending.remove(0, used);
-    return dropped;
+    return std::any_of(m_drops.begin(), m_drops.end(),
+        [&](std::size_t stretch) { return playedAt(stretch) >= from && playedAt(stretch) <= to; });
 }
 
 int TonePlayer::underruns()

@@ -111,16 +111,22 @@ private:
 // capture, and is read again.
 class OutputWitness {
 public:
+    using Clock = std::chrono::steady_clock;
+
     ~OutputWitness();
     bool start();
-    // Whether the output dropped out since the last call (or the start): a 10 ms stretch far
-    // below the level around it while sound plays.
-    bool droppedOut();
+    // Whether the output dropped out (a 10 ms stretch far below the level around it while sound
+    // plays) in what was played between `from` and `to`; waits until the recorder heard `to`.
+    bool droppedOutBetween(Clock::time_point from, Clock::time_point to);
 
 private:
+    Clock::time_point playedAt(std::size_t stretch) const;
+
     std::unique_ptr<QProcess> m_recorder;
     QByteArray m_pending;
+    Clock::time_point m_heardFrom; // when the first stretch played
     std::vector<double> m_levels; // of the 10 ms stretches heard so far
+    std::vector<std::size_t> m_drops; // the stretches that dropped out
 };
 
 // A player announcing `identity` as its application id (and "Tone <identity>" as its name).
