@@ -69,8 +69,19 @@ bool AppModelScenario::waitFor(const std::function<bool()> &done)
 void AppModelScenario::play(double frequency, int count)
 {
     const QByteArray frame = TestSupport::pcmFrame(frequency);
+    const auto received = [this] {
+        return service()
+            .control("GET", QStringLiteral("/control/socket/received"))["audioBytes"]
+            .toInteger();
+    };
+    const qint64 before = received();
     for (int i = 0; i < count; ++i) {
-        // A few frames per turn of the event loop, so the writer's 3 s backlog never fills.
+        // Never more than 2 s of audio ahead of what the service received, however slow the
+        // machine: the writer's 3 s backlog must not fill (that ends the session).
+        if (i % 10 == 0 && i >= 20) {
+            const qint64 due = before + qint64(i - 20) * frame.size();
+            waitFor([&] { return received() >= due; });
+        }
         if (i % 4 == 3)
             TestSupport::spinUntil([] { return false; }, 1ms);
         PushResult pushed = capture->push(frame);

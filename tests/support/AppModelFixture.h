@@ -60,7 +60,7 @@ protected:
         return waitFor([&] { return clock.sleeperCount() == 2; });
     }
     // Hands `count` packets of `frequency` (0: silence) to the running capture, pacing by the
-    // stream's capacity.
+    // stream's capacity and by what the service received.
     void play(double frequency, int count);
     // A control call on the open live socket(s), retried until the service has one.
     void onSocket(const QJsonObject &body);
