@@ -105,8 +105,9 @@ protected:
         // before it arrived, and packets wait while the previous window is judged.
         readPacketsUntil(
             packets, [](const auto &) { return false; }, 500ms);
+        constexpr auto inFlight = 300ms;
         PacketRead window;
-        auto windowFrom = OutputWitness::Clock::now() - 300ms;
+        auto windowFrom = OutputWitness::Clock::now() - inFlight;
         for (int attempt = 0; attempt < 3; ++attempt) {
             const int underruns = app.underruns();
             window = readPacketsUntil(
@@ -120,7 +121,7 @@ protected:
                 break;
             std::printf("%s while measuring: measuring again\n",
                 ranDry ? "the player ran dry" : "the output itself dropped out");
-            windowFrom = windowTo - 300ms;
+            windowFrom = windowTo - inFlight;
         }
         return window;
     }
