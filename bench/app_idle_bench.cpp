@@ -3,6 +3,7 @@
 #include "BenchSupport.h"
 
 #include "support/LocalServiceProcess.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -39,7 +40,7 @@ void BM_IdleResidentMemory(benchmark::State &state)
     for (auto _ : state) {
         QProcess application;
         application.setProcessEnvironment(environment);
-        application.start(QStringLiteral(QUORVEL_APPLICATION_PATH), {});
+        application.start(TestSupport::buildPath(QUORVEL_APPLICATION_PATH), {});
         if (!application.waitForStarted())
             Bench::fail(QStringLiteral("the application did not start"));
         Bench::sleepUntil([] { return false; }, std::chrono::seconds(5));

@@ -116,7 +116,7 @@ protected:
                                 : systemBus);
         application.setProcessEnvironment(environment);
         application.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        application.start(QStringLiteral(QUORVEL_TRANSLATE_PATH), {});
+        application.start(TestSupport::buildPath(QUORVEL_TRANSLATE_PATH), {});
         ASSERT_TRUE(application.waitForStarted());
     }
 

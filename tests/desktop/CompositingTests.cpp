@@ -94,5 +94,5 @@ TEST(DesktopCompositing, WithoutACompositorTheFloatingWindowIsOpaque)
     EXPECT_EQ(screenPixel(origin + QPoint(border + 1, border + 1)), QColor(Qt::white));
     QGuiApplication::primaryScreen()
         ->grabWindow(0, panel.x(), panel.y(), panel.width(), panel.height())
-        .save(QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/13-floating-without-compositor.png"));
+        .save(TestSupport::screenshotPath(QStringLiteral("13-floating-without-compositor.png")));
 }

@@ -39,15 +39,15 @@ TEST(DesktopIdentity, WindowClassDesktopFileIconAndMetainfoShareOneName)
 {
     QUORVEL_REQUIRE_DESKTOP();
     const QString id = QuorvelTranslateMacApp::desktopName;
-    const QString entry = fileText(QStringLiteral(QUORVEL_APP_SOURCE_DIR "/") + id + ".desktop");
+    const QString entry = fileText(TestSupport::buildPath(QUORVEL_APP_SOURCE_DIR) + "/" + id + ".desktop");
     ASSERT_FALSE(entry.isEmpty());
     EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("Icon")), id);
     EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("StartupWMClass")), id);
     EXPECT_EQ(
         desktopEntryValue(entry, QStringLiteral("Exec")), QStringLiteral("quorvel-translate"));
-    EXPECT_TRUE(QFile::exists(QStringLiteral(QUORVEL_APP_SOURCE_DIR "/") + id + ".svg"));
+    EXPECT_TRUE(QFile::exists(TestSupport::buildPath(QUORVEL_APP_SOURCE_DIR) + "/" + id + ".svg"));
     const QString metainfo
-        = fileText(QStringLiteral(QUORVEL_APP_BINARY_DIR "/") + id + ".metainfo.xml");
+        = fileText(TestSupport::buildPath(QUORVEL_APP_BINARY_DIR) + "/" + id + ".metainfo.xml");
     EXPECT_TRUE(metainfo.contains(QStringLiteral("<id>%1</id>").arg(id)));
     EXPECT_TRUE(metainfo.contains(
         QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(id)));

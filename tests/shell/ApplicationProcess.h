@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestSupport.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -68,7 +70,7 @@ protected:
     {
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(home.path());
-        process.start(QStringLiteral(QUORVEL_TRANSLATE_PATH), arguments);
+        process.start(TestSupport::buildPath(QUORVEL_TRANSLATE_PATH), arguments);
         ASSERT_TRUE(process.waitForStarted());
     }
 

@@ -68,8 +68,9 @@ QAction *actionNamed(const QMenu &menu, const QString &text)
 
 QString screenshotPath(const QString &name)
 {
-    QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
-    return QDir(QStringLiteral(QUORVEL_SCREENSHOTS_DIR)).filePath(name);
+    const QString folder = buildPath(QUORVEL_SCREENSHOTS_DIR);
+    QDir().mkpath(folder);
+    return QDir(folder).filePath(name);
 }
 
 } // namespace TestSupport

@@ -1,6 +1,7 @@
 #include "support/LocalServiceProcess.h"
 
 #include "TranslateCore/Contract/ProductionEndpoint.h"
+#include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -22,7 +23,7 @@ constexpr int controlLimitMs = 10000;
 QString LocalServiceProcess::certsDir()
 {
 #ifdef QUORVEL_TEST_CERTS_DIR
-    return QStringLiteral(QUORVEL_TEST_CERTS_DIR);
+    return TestSupport::buildPath(QUORVEL_TEST_CERTS_DIR);
 #else
     return QString();
 #endif
@@ -40,7 +41,7 @@ LocalServiceProcess::LocalServiceProcess(const QStringList &extraArguments)
     Q_UNUSED(extraArguments);
     m_failure = QStringLiteral("this build has no quorvel-local-service");
 #else
-    const QString program = QStringLiteral(QUORVEL_LOCAL_SERVICE_PATH);
+    const QString program = TestSupport::buildPath(QUORVEL_LOCAL_SERVICE_PATH);
     if (!QFile::exists(program) || !QFile::exists(caPath())) {
         m_failure
             = QStringLiteral("missing %1 or the test certificates in %2").arg(program, certsDir());

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace TestSupport {
@@ -60,6 +61,13 @@ void writeFile(const QString &path, const QByteArray &bytes)
 QStringList folderEntries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+QString buildPath(const char *relativeToTests)
+{
+    // Read from the process itself, so a test runs the same from ctest, a script or by hand.
+    const QDir testsFolder = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).path();
+    return QDir::cleanPath(testsFolder.absoluteFilePath(QString::fromUtf8(relativeToTests)));
 }
 
 } // namespace TestSupport

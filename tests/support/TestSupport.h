@@ -72,4 +72,9 @@ void writeFile(const QString &path, const QByteArray &bytes);
 // The names in `folder`, hidden ones included.
 QStringList folderEntries(const QString &folder);
 
+// A path of the build (the programs under test, the certificates, the screenshots' folder),
+// which the build gives relative to the test executables' folder, made absolute. Relative, the
+// paths compile the same in every clone, so a new clone's build is served from the cache.
+QString buildPath(const char *relativeToTests);
+
 } // namespace TestSupport

@@ -1,4 +1,5 @@
 #include "ScreenFixture.h"
+#include "support/ApplicationHarness.h"
 
 #include "TranslateMac/Account/UserDefaultsKeys.h"
 #include "TranslateMac/Screens/Captions/CaptionTextView.h"
@@ -168,10 +169,8 @@ TEST_F(FloatingLookTest, AtTheLargestSizeEveryArrangementShowsWholeLinesApartIn1
                 EXPECT_FALSE(drawn.isEmpty()) << name;
                 if (lines == 2 && arrangement.showTranslation && arrangement.showSource
                     && !arrangement.sourceOnTop) {
-                    const QString file
-                        = QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/11-floating-%1-largest.png")
-                              .arg(QLatin1String(styleName));
-                    QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
+                    const QString file = TestSupport::screenshotPath(
+                        QStringLiteral("11-floating-%1-largest.png").arg(QLatin1String(styleName)));
                     EXPECT_TRUE(overVideo(*view).save(file));
                 }
             }

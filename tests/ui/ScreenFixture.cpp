@@ -1,6 +1,7 @@
 #include "ScreenFixture.h"
 
 #include "TranslateMac/Screens/Common/UserDefaults.h"
+#include "support/ApplicationHarness.h"
 
 #include <QApplication>
 #include <QDir>
@@ -78,9 +79,7 @@ void ScreenTest::settle()
 void ScreenTest::screenshot(QWidget &widget, const QString &name)
 {
     settle();
-    QDir().mkpath(QStringLiteral(QUORVEL_SCREENSHOTS_DIR));
-    const QString path
-        = QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/") + name + QStringLiteral(".png");
+    const QString path = TestSupport::screenshotPath(name + QStringLiteral(".png"));
     EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
 }
 

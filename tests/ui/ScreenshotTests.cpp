@@ -1,4 +1,5 @@
 #include "ScreenFixture.h"
+#include "support/ApplicationHarness.h"
 
 #include "TranslateMac/Account/QRLoginModel.h"
 #include "TranslateMac/Screens/Captions/CaptionRowView.h"
@@ -65,7 +66,7 @@ TEST_F(ScreenshotTest, EveryScreenInItsMainStates)
         const QPoint at = content.mapFromGlobal(picker->pos());
         painter.drawPixmap(at, picker->grab());
     }
-    ASSERT_TRUE(withPicker.save(QStringLiteral(QUORVEL_SCREENSHOTS_DIR "/04-picker-open.png")));
+    ASSERT_TRUE(withPicker.save(TestSupport::screenshotPath(QStringLiteral("04-picker-open.png"))));
     picker->close();
 
     startListening();
