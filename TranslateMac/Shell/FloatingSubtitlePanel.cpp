@@ -105,14 +105,16 @@ void FloatingSubtitlePanel::setClickThrough(bool enabled)
         return;
     m_clickThrough = enabled;
     settings().setValue(clickThroughKey, enabled);
-    // Changing a window flag hides the window; it comes back where it was.
-    const bool wasVisible = isVisible();
-    const QRect place = geometry();
-    setWindowFlag(Qt::WindowTransparentForInput, enabled);
-    if (wasVisible) {
-        setGeometry(place);
-        show();
-        raise();
+    const Qt::WindowFlags flags = windowFlags().setFlag(Qt::WindowTransparentForInput, enabled);
+    if (QWindow *window = windowHandle()) {
+        // The window changes its input in place. QWidget::setWindowFlag would withdraw it and map
+        // it again, and a window manager that handles the withdrawal after the new mapping
+        // clears the state that mapping asked for: on a busy desktop the panel no longer stayed
+        // above other windows.
+        overrideWindowFlags(flags);
+        window->setFlags(flags);
+    } else {
+        setWindowFlags(flags);
     }
     Q_EMIT clickThroughChanged(enabled);
 }
