@@ -39,7 +39,8 @@ TEST(DesktopIdentity, WindowClassDesktopFileIconAndMetainfoShareOneName)
 {
     QUORVEL_REQUIRE_DESKTOP();
     const QString id = QuorvelTranslateMacApp::desktopName;
-    const QString entry = fileText(TestSupport::buildPath(QUORVEL_APP_SOURCE_DIR) + "/" + id + ".desktop");
+    const QString entry
+        = fileText(TestSupport::buildPath(QUORVEL_APP_SOURCE_DIR) + "/" + id + ".desktop");
     ASSERT_FALSE(entry.isEmpty());
     EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("Icon")), id);
     EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("StartupWMClass")), id);

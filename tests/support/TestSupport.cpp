@@ -66,7 +66,8 @@ QStringList folderEntries(const QString &folder)
 QString buildPath(const char *relativeToTests)
 {
     // Read from the process itself, so a test runs the same from ctest, a script or by hand.
-    const QDir testsFolder = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).path();
+    const QDir testsFolder
+        = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).path();
     return QDir::cleanPath(testsFolder.absoluteFilePath(QString::fromUtf8(relativeToTests)));
 }
 
