@@ -39,14 +39,14 @@ TEST(DesktopIdentity, WindowClassDesktopFileIconAndMetainfoShareOneName)
 {
     QUORVEL_REQUIRE_DESKTOP();
     const QString id = QuorvelTranslateMacApp::desktopName;
-    const QString entry
-        = fileText(TestSupport::buildPath(QUORVEL_APP_SOURCE_DIR) + "/" + id + ".desktop");
+    const QString appSource = TestSupport::buildPath(QUORVEL_APP_SOURCE_DIR);
+    const QString entry = fileText(appSource + "/" + id + ".desktop");
     ASSERT_FALSE(entry.isEmpty());
     EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("Icon")), id);
     EXPECT_EQ(desktopEntryValue(entry, QStringLiteral("StartupWMClass")), id);
     EXPECT_EQ(
         desktopEntryValue(entry, QStringLiteral("Exec")), QStringLiteral("quorvel-translate"));
-    EXPECT_TRUE(QFile::exists(TestSupport::buildPath(QUORVEL_APP_SOURCE_DIR) + "/" + id + ".svg"));
+    EXPECT_TRUE(QFile::exists(appSource + "/" + id + ".svg"));
     const QString metainfo
         = fileText(TestSupport::buildPath(QUORVEL_APP_BINARY_DIR) + "/" + id + ".metainfo.xml");
     EXPECT_TRUE(metainfo.contains(QStringLiteral("<id>%1</id>").arg(id)));
